@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace korvane {
+
+// Plays the start's WAV files, looked up by bare name in the working folder.
+// A new sound stops the one still playing. A missing or unreadable file plays a
+// short built-in default tone instead. Nothing is ever reported to the caller.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+
+    // Starts the sound and returns at once.
+    virtual void playAsync(const QString& fileName) = 0;
+
+    // Returns when the sound has played to its end. No event is handled meanwhile.
+    // Without an audio device it still takes the sound's length, so a start keeps
+    // its timeline whatever the audio does.
+    virtual void playSync(const QString& fileName) = 0;
+};
+
+// The platform's player: PulseAudio on Linux, winmm on Windows.
+std::unique_ptr<SoundPlayer> createSystemSoundPlayer();
+
+} // namespace korvane
