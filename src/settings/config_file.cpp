@@ -1,0 +1,199 @@
+#include "settings/config_file.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace korvane::config {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Position just past the end of the line that holds pos (CR LF counts as one end).
+qsizetype pastLineEnd(QByteArrayView data, qsizetype pos) {
+    while (pos < data.size() && !isLineEnd(data[pos]))
+        ++pos;
+    if (pos >= data.size())
+        return data.size();
+    if (data[pos] == '\r' && pos + 1 < data.size() && data[pos + 1] == '\n')
+        return pos + 2;
+    return pos + 1;
+}
+
+// First position at or after pos that ends a field: a line end or the stop character.
+qsizetype fieldEnd(QByteArrayView data, qsizetype pos, char stop) {
+    while (pos < data.size() && data[pos] != stop && !isLineEnd(data[pos]))
+        ++pos;
+    return pos;
+}
+
+QByteArrayView trimmedBlanks(QByteArrayView text) {
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+QByteArrayView leadingDigits(QByteArrayView text) {
+    const auto end = std::find_if_not(text.begin(), text.end(), isDigit);
+    return text.first(end - text.begin());
+}
+
+// Rounds whole.fraction to a whole number, a half going to the even neighbour.
+qint32 roundHalfEven(qint32 whole, QByteArrayView fraction) {
+    if (fraction.isEmpty() || fraction[0] < '5')
+        return whole;
+    const QByteArrayView rest = fraction.sliced(1);
+    const bool aboveHalf =
+        fraction[0] > '5' || std::any_of(rest.begin(), rest.end(), [](char c) { return c != '0'; });
+    if (aboveHalf || whole % 2 != 0)
+        return whole + 1;
+    return whole;
+}
+
+} // namespace
+
+FieldReader::FieldReader(QByteArray data)
+    : m_data(std::move(data)) {}
+
+std::optional<QByteArray> FieldReader::nextField() {
+    const QByteArrayView data(m_data);
+    qsizetype pos = m_pos;
+    while (pos < data.size() && isBlank(data[pos]))
+        ++pos;
+    if (pos >= data.size()) {
+        m_pos = data.size();
+        return std::nullopt;
+    }
+
+    QByteArrayView field;
+    qsizetype end = 0;
+    if (data[pos] == '"') {
+        end = fieldEnd(data, pos + 1, '"');
+        field = data.sliced(pos + 1, end - pos - 1);
+    } else {
+        end = fieldEnd(data, pos, ',');
+        field = data.sliced(pos, end - pos);
+        while (!field.isEmpty() && isBlank(field.back()))
+            field.chop(1);
+    }
+    // One field per line: the closing quote, a comma and whatever follows go unread.
+    m_pos = pastLineEnd(data, end);
+    return field.toByteArray();
+}
+
+std::optional<QByteArray> valueText(const QByteArray& field) {
+    const qsizetype apostrophe = field.indexOf('\'');
+    if (apostrophe < 0)
+        return std::nullopt;
+    return field.left(apostrophe);
+}
+
+std::optional<qint16> toInt16(const QByteArray& valueText) {
+    QByteArrayView text = trimmedBlanks(valueText);
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text = text.sliced(1);
+    }
+    const QByteArrayView whole = leadingDigits(text);
+    text = text.sliced(whole.size());
+    QByteArrayView fraction;
+    if (!text.isEmpty() && text.front() == '.') {
+        fraction = leadingDigits(text.sliced(1));
+        text = text.sliced(1 + fraction.size());
+    }
+    if (!text.isEmpty() || (whole.isEmpty() && fraction.isEmpty()))
+        return std::nullopt;
+
+    // Stop as soon as the whole part is out of reach, so a huge number costs nothing more.
+    constexpr qint32 limit = 32768;
+    qint32 magnitude = 0;
+    for (const char digit : whole) {
+        magnitude = magnitude * 10 + (digit - '0');
+        if (magnitude > limit)
+            return std::nullopt;
+    }
+    magnitude = roundHalfEven(magnitude, fraction);
+    const qint32 value = negative ? -magnitude : magnitude;
+    if (value < -limit || value > limit - 1)
+        return std::nullopt;
+    return static_cast<qint16>(value);
+}
+
+std::optional<qint16> pinToMask(qint16 line) {
+    if (line <= 0)
+        return qint16(1);
+    if (line >= 15)
+        return std::nullopt;
+    return static_cast<qint16>(1 << line);
+}
+
+qint16 maskToPin(qint16 mask) {
+    qint32 value = mask;
+    qint16 halvings = 0;
+    while (value > 1) {
+        const qint32 half = value / 2;
+        // An odd value halves to n + 0.5, which goes to the even one of n and n + 1.
+        value = (value % 2 == 0 || half % 2 == 0) ? half : half + 1;
+        ++halvings;
+    }
+    return halvings;
+}
+
+const std::array<const char*, kLineCount>& lineLabels() {
+    static const std::array<const char*, kLineCount> labels = {
+        "'     Beep speed (100 to 500)",       "'       Gate timing (0 to 3)",
+        "'       Veiw race timer (T or F",     "'       Gate IO pin (Port A)",
+        "'       Red Light IO pin (Port A)",   "'       Orange Light IO pin (Port A)",
+        "'       Green Light IO pin (Port A",  "'       Start Button IO Pin (Port B)",
+        "'       Finish Beam IO Pin (Port B)",
+    };
+    return labels;
+}
+
+QByteArray writeConfig(const SettingsRecord& record) {
+    const std::array<QByteArray, kLineCount> values = {
+        QByteArray::number(record.beepSpeed),
+        QByteArray::number(record.gateTiming),
+        QByteArray(record.raceTimePanel ? "T" : "F"),
+        QByteArray::number(record.gate),
+        QByteArray::number(record.red),
+        QByteArray::number(record.orange),
+        QByteArray::number(record.green),
+        QByteArray::number(record.startButtonLine),
+        QByteArray::number(record.finishBeamLine),
+    };
+    QByteArray file;
+    for (int line = 0; line < kLineCount; ++line)
+        file += '"' + values[line] + lineLabels()[line] + "\"\r\n";
+    return file;
+}
+
+QString configPathFor(const QString& programFolder) {
+    return QDir(programFolder).filePath(QStringLiteral("config.dat"));
+}
+
+bool saveConfigAtomically(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace korvane::config
