@@ -1,0 +1,257 @@
+#include "app/frmUSB_Main.h"
+
+#include "app/lamp.h"
+#include "app/message_box.h"
+#include "io/module_protocol.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+namespace korvane {
+
+namespace {
+
+const QString Application_Title = QStringLiteral("Korvane");
+const QString Ready_Caption = QStringLiteral("Click to put up gate");
+const QString Logged_In_Caption = QStringLiteral("Log Out");
+
+QFont Font(const QString& family, qreal points, bool bold = false) {
+    QFont font(family);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QFont Arial(qreal points, bool bold = false) {
+    return Font(QStringLiteral("Arial"), points, bold);
+}
+
+QFont Sans_Serif(qreal points, bool bold = false) {
+    return Font(QStringLiteral("MS Sans Serif"), points, bold);
+}
+
+template <typename W> W* Place(W* widget, int left, int top, int width, int height, QFont font) {
+    widget->setGeometry(left, top, width, height);
+    widget->setFont(font);
+    return widget;
+}
+
+QLabel* Make_Label(QWidget* parent, const QString& text, const QRect& r, const QFont& font) {
+    return Place(new QLabel(text, parent), r.x(), r.y(), r.width(), r.height(), font);
+}
+
+} // namespace
+
+void Set_Timer_Enabled(QTimer& timer, bool enabled) {
+    if (!enabled)
+        timer.stop();
+    else if (!timer.isActive())
+        timer.start();
+}
+
+frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound,
+                         QString programFolder, QWidget* parent)
+    : QMainWindow(parent)
+    , MSComm1(std::move(catalog))
+    , End_Program([] { std::_Exit(0); })
+    , sound_(std::move(sound))
+    , programFolder_(std::move(programFolder)) {
+    setWindowTitle(Application_Title);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(Arial(8.25));
+    Build_Controls();
+    Build_Menus();
+    Build_Timers();
+    Wire_Events();
+    adjustSize();
+    setFixedSize(size());
+}
+
+frmUSB_Main::~frmUSB_Main() = default;
+
+void frmUSB_Main::Build_Controls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(1018, 724);
+    setCentralWidget(client);
+
+    Window_start_button =
+        Place(new QPushButton(Ready_Caption, client), 208, 40, 561, 129, Arial(27.75, true));
+
+    Frame3 = Place(new QGroupBox(QStringLiteral("Gate timing  selection"), client), 416, 384, 169,
+                   225, Sans_Serif(12));
+    static const QColor Lamp_Colours[5] = {QColor(255, 0, 0), QColor(255, 128, 0),
+                                           QColor(0, 255, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+    Label2[0] =
+        Make_Label(Frame3, QStringLiteral("Gate "), {24, 192, 33, 17}, Sans_Serif(8.25, true));
+    for (int k = 1; k <= 4; ++k)
+        Label2[k] = Make_Label(Frame3, QStringLiteral("Beep %1").arg(k),
+                               {16, 40 + 32 * (k - 1), 41, 17}, Sans_Serif(8.25, true));
+    for (int i = 0; i < 4; ++i) {
+        Shape1[i] = Place(new Lamp(Lamp_Colours[i], Frame3), 64, 32 + 32 * i, 25, 25, Arial(8.25));
+        Gate_timing[i] = Place(new QRadioButton(Frame3), 96, 40 + 32 * i, 17, 17, Arial(8.25));
+        Gate_timing[i]->setEnabled(false);
+    }
+    Shape1[4] = Place(new Lamp(Lamp_Colours[4], Frame3), 64, 168, 73, 49, Arial(8.25));
+
+    Frame1 = Place(new QGroupBox(QStringLiteral("Beep Speed"), client), 672, 376, 321, 81,
+                   Sans_Serif(13.5, true));
+    HScroll1 = Place(new QScrollBar(Qt::Horizontal, Frame1), 8, 56, 305, 17, Arial(8.25));
+    // The range the settings file promises the operator; 150 is the design position.
+    HScroll1->setRange(100, 500);
+    HScroll1->setSingleStep(10);
+    HScroll1->setPageStep(50);
+    HScroll1->setValue(150);
+    HScroll1->setEnabled(false);
+    Beep_time_label = Make_Label(Frame1, QString(), {184, 24, 41, 25}, Arial(18));
+    Label1 = Make_Label(Frame1, QStringLiteral("ms"), {232, 32, 41, 17}, Arial(9.75));
+
+    Frame2 = Place(new QGroupBox(QString(), client), 400, 176, 201, 161, Arial(8.25));
+    Time_seconds =
+        Make_Label(Frame2, QString(), {8, 24, 185, 57}, Font(QStringLiteral("Arial Black"), 36));
+    Time_seconds->setAutoFillBackground(true);
+    Time_seconds->setBackgroundRole(QPalette::ToolTipBase);
+    Time_seconds->setForegroundRole(QPalette::ToolTipText);
+    Label4 = Make_Label(Frame2, QStringLiteral("Race Time  (seconds)"), {32, 88, 137, 57},
+                        Sans_Serif(18, true));
+    Label4->setWordWrap(true);
+    Frame2->setVisible(false);
+
+    Save_Settings = Place(new QPushButton(QStringLiteral("Save Settings"), client), 632, 496, 161,
+                          57, Arial(14.25, true));
+    Save_Settings->setVisible(false);
+
+    // One-pixel rule along the top edge of the client area, under the menu bar.
+    Line1 = new QFrame(client);
+    Line1->setGeometry(0, 0, 1104, 1);
+    Line1->setAutoFillBackground(true);
+    Line1->setBackgroundRole(QPalette::WindowText);
+
+    setTabOrder(Window_start_button, HScroll1);
+    setTabOrder(HScroll1, Gate_timing[0]);
+    for (int i = 0; i < 3; ++i)
+        setTabOrder(Gate_timing[i], Gate_timing[i + 1]);
+    setTabOrder(Gate_timing[3], Save_Settings);
+}
+
+void frmUSB_Main::Build_Menus() {
+    QMenu* admin = menuBar()->addMenu(QStringLiteral("Admin"));
+    Log_In = admin->addAction(QStringLiteral("Log In"));
+    Debug_io = admin->addAction(QStringLiteral("Debug IO"));
+    Debug_io->setEnabled(false);
+
+    QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
+    Veiw_Timer = options->addAction(QStringLiteral("Veiw Race Time"));
+    Veiw_Timer->setCheckable(true);
+    Veiw_Timer->setChecked(false);
+
+    About = menuBar()->addAction(QStringLiteral("About"));
+    Exit = menuBar()->addAction(QStringLiteral("Exit"));
+}
+
+void frmUSB_Main::Build_Timers() {
+    struct Design {
+        QTimer* timer;
+        int interval;
+        bool enabled;
+    };
+    // Timer1 to Timer4 get their interval from the first start and never tick before it.
+    // Race_timer has no behaviour of its own in the ready state, so it does not run.
+    const Design designs[] = {
+        {&Polling_start_input, 500, true},
+        {&Gate_up_timer, 4000, false},
+        {&Riders_ready, 3600, false},
+        {&Watch_the_gate, 1000, false},
+        {&Timer1, 0, false},
+        {&Timer2, 0, false},
+        {&Timer3, 0, false},
+        {&Timer4, 0, false},
+        {&Restart_Delay, 10000, true},
+        {&Race_timer, 1, false},
+    };
+    for (const Design& d : designs) {
+        d.timer->setTimerType(Qt::PreciseTimer);
+        d.timer->setInterval(d.interval);
+        if (d.enabled)
+            d.timer->start();
+    }
+}
+
+void frmUSB_Main::Wire_Events() {
+    connect(Window_start_button, &QPushButton::clicked, this,
+            &frmUSB_Main::Window_start_button_Click);
+    connect(HScroll1, &QScrollBar::valueChanged, this, &frmUSB_Main::HScroll1_Change);
+    for (int i = 0; i < 4; ++i) {
+        connect(Gate_timing[i], &QRadioButton::toggled, this, [this, i](bool selected) {
+            if (selected)
+                Gate_timing_Click(i);
+        });
+    }
+    connect(Save_Settings, &QPushButton::clicked, this, &frmUSB_Main::Save_Settings_Click);
+
+    connect(Log_In, &QAction::triggered, this, &frmUSB_Main::Log_In_Click);
+    connect(Debug_io, &QAction::triggered, this, &frmUSB_Main::Debug_io_Click);
+    connect(Veiw_Timer, &QAction::triggered, this, [this] {
+        // The menu has already flipped the check mark; the handler decides it.
+        Veiw_Timer->setChecked(!Veiw_Timer->isChecked());
+        Veiw_Timer_Click();
+    });
+    connect(About, &QAction::triggered, this, &frmUSB_Main::About_Click);
+    connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
+
+    connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
+    connect(&Gate_up_timer, &QTimer::timeout, this, &frmUSB_Main::Gate_up_timer_Timer);
+    connect(&Riders_ready, &QTimer::timeout, this, &frmUSB_Main::Riders_ready_Timer);
+    connect(&Watch_the_gate, &QTimer::timeout, this, &frmUSB_Main::Watch_the_gate_Timer);
+    connect(&Timer1, &QTimer::timeout, this, &frmUSB_Main::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, &frmUSB_Main::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &frmUSB_Main::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &frmUSB_Main::Timer4_Timer);
+    connect(&Restart_Delay, &QTimer::timeout, this, &frmUSB_Main::Restart_Delay_Timer);
+    connect(&Race_timer, &QTimer::timeout, this, &frmUSB_Main::Race_timer_Timer);
+}
+
+void frmUSB_Main::Form_Load() {
+    Loading_ = true;
+    if (Find_Controller()) {
+        Load_Settings();
+        Set_Ready_State();
+    } else {
+        showMessage(this, {QStringLiteral("No Controller  detected"), Application_Title,
+                           MessageIcon::None});
+    }
+    Loading_ = false;
+}
+
+void frmUSB_Main::Set_Ready_State() {
+    Delayed = false;
+    Window_start_button->setEnabled(true);
+    Window_start_button->setText(Ready_Caption);
+    if (Log_In->text() == Logged_In_Caption) {
+        for (QRadioButton* option : Gate_timing)
+            option->setEnabled(true);
+        Save_Settings->setVisible(true);
+    }
+    for (Lamp* lamp : Shape1)
+        lamp->setLit(false);
+    // A closed link (no module found, or the device went away) is opened again; when that
+    // or the write fails, the ready state ends here and Restart_Delay tries again later.
+    if (!MSComm1.isOpen() && !MSComm1.open())
+        return;
+    if (!MSComm1.write(protocol::writePortA(0x00)))
+        return;
+    Set_Timer_Enabled(Restart_Delay, false);
+    Beep_time_label->setText(QString::number(HScroll1->value()));
+}
+
+void frmUSB_Main::Restart_Delay_Timer() {
+    Set_Ready_State();
+}
+
+} // namespace korvane

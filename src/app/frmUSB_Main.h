@@ -1,0 +1,174 @@
+#pragma once
+
+#include "io/serial_link.h"
+#include "sequence/sound_player.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+namespace korvane {
+
+class Lamp;
+class frmAbout;
+class frmDebug_window;
+class frmLogin;
+class frmLogout;
+
+// The operator's console and the owner of everything that lives for the whole run:
+// the link to the I/O module, the start button, lamps, settings controls, menus and
+// every timer of a start. Controls, timers and window variables are public members,
+// as the other windows and the tests work with them directly.
+class frmUSB_Main : public QMainWindow {
+    Q_OBJECT
+public:
+    // `programFolder` holds config.dat; sounds are looked up in the working folder.
+    frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound, QString programFolder,
+                QWidget* parent = nullptr);
+    ~frmUSB_Main() override;
+
+    // --- Start-up and ready state: src/app/frmUSB_Main.cpp
+    void Form_Load();
+    void Set_Ready_State();
+    void Restart_Delay_Timer();
+
+    // --- Module link, output operations and discovery: src/io/frmUSB_Main_io.cpp
+    bool Find_Controller();
+    void Gate_Up();
+    void Gate_Down();
+    void Red_On();
+    void Red_Off();
+    void Orange_On();
+    void Orange_Off();
+    void Green_On();
+    void Green_Off();
+    void Write_Port_A(quint8 value);
+    // The read transaction with the program's failure policy: a failure shows one
+    // "Read Timeout" message; while it is open, further reads are skipped (no message
+    // piles up). A closed link reads nothing and reports nothing.
+    std::optional<quint8> Read_Port(char port, int waitMs);
+
+    // --- Start sequence: src/sequence/frmUSB_Main_sequence.cpp
+    void Window_start_button_Click();
+    void Polling_start_input_Timer();
+    void Gate_up_timer_Timer();
+    void Start_Cadence();
+    void Riders_ready_Timer();
+    void Announce_Riders_Ready();
+    void Watch_the_gate_Timer();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void Race_timer_Timer();
+
+    // --- Settings: src/settings/frmUSB_Main_settings.cpp
+    void Load_Settings();
+    void Save_Settings_File();
+    void HScroll1_Change();
+    void Gate_timing_Click(int index);
+    void Save_Settings_Click();
+    void Veiw_Timer_Click();
+
+    // --- Administrator, dialogs and the way out: src/dialogs/frmUSB_Main_dialogs.cpp
+    void Log_In_Click();
+    void Debug_io_Click();
+    void About_Click();
+    void Exit_Click();
+
+    // --- Controls (layout in src/app/frmUSB_Main.cpp)
+    QPushButton* Window_start_button = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    std::array<QLabel*, 5> Label2{};
+    std::array<Lamp*, 5> Shape1{}; // 0 red, 1 orange, 2 green, 3 second green, 4 gate
+    std::array<QRadioButton*, 4> Gate_timing{};
+    QGroupBox* Frame1 = nullptr;
+    QScrollBar* HScroll1 = nullptr;
+    QLabel* Beep_time_label = nullptr;
+    QLabel* Label1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLabel* Time_seconds = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Save_Settings = nullptr;
+    QFrame* Line1 = nullptr;
+
+    // --- Menus
+    QAction* Log_In = nullptr;
+    QAction* Debug_io = nullptr;
+    QAction* Veiw_Timer = nullptr;
+    QAction* About = nullptr;
+    QAction* Exit = nullptr;
+
+    // --- The link to the I/O module
+    SerialLink MSComm1;
+
+    // --- Timers of a start (enabled = running)
+    QTimer Polling_start_input;
+    QTimer Gate_up_timer;
+    QTimer Riders_ready;
+    QTimer Watch_the_gate;
+    QTimer Timer1;
+    QTimer Timer2;
+    QTimer Timer3;
+    QTimer Timer4;
+    QTimer Restart_Delay;
+    QTimer Race_timer;
+
+    // --- Window variables
+    bool Delayed = false;
+    qint16 Gate = 0;
+    qint16 Red = 0;
+    qint16 Orange = 0;
+    qint16 Green = 0;
+    qint16 Start_Button = 0; // bit mask within the port-B byte
+    qint16 Finish_Beam = 0;  // bit mask within the port-B byte
+    quint32 Race_Start = 0;  // tick count of the gate drop, 0 until the drop
+    quint32 Race_End = 0;
+    qint32 Race_time = 0;
+
+    // --- Secondary windows, each at most once
+    QPointer<frmLogin> Login_Dialog;
+    QPointer<frmLogout> Logout_Dialog;
+    QPointer<frmAbout> About_Box;
+    QPointer<frmDebug_window> Debug_Window;
+
+    // Ends the process at once; tests replace it.
+    std::function<void()> End_Program;
+
+    SoundPlayer& sound() { return *sound_; }
+    const QString& programFolder() const { return programFolder_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Build_Controls();
+    void Build_Menus();
+    void Build_Timers();
+    void Wire_Events();
+    void Send_Command(const QByteArray& command);
+
+    std::unique_ptr<SoundPlayer> sound_;
+    QString programFolder_;
+    bool Scanning_ = false; // discovery owns the link
+    bool Loading_ = false;  // the load handler has not returned yet
+    bool Read_Timeout_Showing_ = false;
+};
+
+// Enables or disables a window timer. Enabling a running timer leaves it running.
+void Set_Timer_Enabled(QTimer& timer, bool enabled);
+
+} // namespace korvane

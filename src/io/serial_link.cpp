@@ -1,0 +1,174 @@
+#include "io/serial_link.h"
+
+#include <QStringList>
+
+namespace korvane {
+
+std::optional<LineSettings> LineSettings::parse(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    LineSettings s;
+    bool ok = false;
+    s.baudRate = parts[0].trimmed().toInt(&ok);
+    if (!ok || s.baudRate <= 0)
+        return std::nullopt;
+
+    const QString parity = parts[1].trimmed().toUpper();
+    if (parity == QLatin1String("N"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("E"))
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("O"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("M"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+
+    const int dataBits = parts[2].trimmed().toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        return std::nullopt;
+    s.dataBits = static_cast<QSerialPort::DataBits>(dataBits);
+
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1"))
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return s;
+}
+
+SerialLink::SerialLink(PortCatalog catalog, QObject* parent)
+    : QObject(parent)
+    , catalog_(std::move(catalog)) {
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+}
+
+SerialLink::~SerialLink() = default;
+
+void SerialLink::selectPort(int number) {
+    portNumber_ = number;
+    portName_ = catalog_.portName(number);
+}
+
+bool SerialLink::applySettings(const QString& text) {
+    const std::optional<LineSettings> parsed = LineSettings::parse(text);
+    if (!parsed)
+        return false;
+    settings_ = *parsed;
+    return true;
+}
+
+void SerialLink::setFlowControlNone() {
+    flowControlNone_ = true;
+}
+
+void SerialLink::setRequestToSend(bool on) {
+    requestToSend_ = on;
+    if (port_.isOpen()) {
+        port_.setRequestToSend(on);
+        port_.clearError();
+    }
+}
+
+bool SerialLink::open() {
+    if (port_.isOpen() || portName_.isEmpty())
+        return false;
+    port_.setPortName(portName_);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        port_.clearError();
+        return false;
+    }
+    port_.setBaudRate(settings_.baudRate);
+    port_.setParity(settings_.parity);
+    port_.setDataBits(settings_.dataBits);
+    port_.setStopBits(settings_.stopBits);
+    if (flowControlNone_)
+        port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (requestToSend_)
+        port_.setRequestToSend(true);
+    // A pseudo-terminal answers the modem-line ioctls with "inappropriate ioctl": not a fault.
+    port_.clearError();
+    return true;
+}
+
+void SerialLink::close() {
+    if (port_.isOpen())
+        port_.close();
+    port_.clearError();
+}
+
+bool SerialLink::isOpen() const {
+    return port_.isOpen();
+}
+
+bool SerialLink::write(const QByteArray& bytes) {
+    if (!port_.isOpen())
+        return false;
+    if (port_.write(bytes) != bytes.size())
+        return false;
+    // Without the flush nothing leaves until the event loop runs again.
+    port_.flush();
+    return port_.isOpen();
+}
+
+void SerialLink::pullFromDriver() {
+    // A zero wait reads whatever the driver holds without blocking.
+    if (port_.isOpen() && port_.waitForReadyRead(0) == false &&
+        port_.error() == QSerialPort::TimeoutError)
+        port_.clearError();
+}
+
+qint64 SerialLink::bytesWaiting() {
+    if (!port_.isOpen())
+        return 0;
+    pullFromDriver();
+    return port_.isOpen() ? port_.bytesAvailable() : 0;
+}
+
+QByteArray SerialLink::readAllWaiting() {
+    if (!port_.isOpen())
+        return {};
+    // What bytesWaiting() counted is what is read; the driver is asked only when that was nothing.
+    if (port_.bytesAvailable() == 0)
+        pullFromDriver();
+    return port_.isOpen() ? port_.readAll() : QByteArray();
+}
+
+bool SerialLink::waitForByte(int msecs) {
+    if (!port_.isOpen())
+        return false;
+    // waitForReadyRead only reports data new to the port: look at the buffer first.
+    if (port_.bytesAvailable() > 0)
+        return true;
+    if (msecs > 0 && port_.waitForReadyRead(msecs))
+        return true;
+    if (port_.error() == QSerialPort::TimeoutError)
+        port_.clearError();
+    return port_.isOpen() && port_.bytesAvailable() > 0;
+}
+
+void SerialLink::onError(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        if (port_.isOpen()) {
+            port_.close();
+            port_.clearError();
+            emit lost();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace korvane

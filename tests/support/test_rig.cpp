@@ -1,0 +1,102 @@
+#include "test_rig.h"
+
+#include <QTest>
+
+#include <ctime>
+
+namespace korvane::test {
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void RecordingSoundPlayer::playAsync(const QString& fileName) {
+    std::lock_guard lock(mutex_);
+    calls_.append({fileName, false, monotonicNs()});
+}
+
+void RecordingSoundPlayer::playSync(const QString& fileName) {
+    {
+        std::lock_guard lock(mutex_);
+        calls_.append({fileName, true, monotonicNs()});
+    }
+    if (syncMs > 0)
+        QTest::qSleep(syncMs);
+}
+
+QList<RecordingSoundPlayer::Call> RecordingSoundPlayer::calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+QStringList RecordingSoundPlayer::files() const {
+    QStringList names;
+    for (const Call& call : calls())
+        names << call.file;
+    return names;
+}
+
+void RecordingSoundPlayer::clear() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+}
+
+MessageRecorder::MessageRecorder() {
+    setMessageHandler([this](const Message& message) {
+        messages.append(message);
+        if (whileOpen)
+            whileOpen(message);
+    });
+}
+
+MessageRecorder::~MessageRecorder() {
+    setMessageHandler({});
+}
+
+ModuleRig::ModuleRig() = default;
+
+sim::VirtualModule& ModuleRig::addModule(int number) {
+    auto module =
+        std::make_unique<sim::VirtualModule>(dir_.filePath(QStringLiteral("ttyUSB%1").arg(number)));
+    if (!module->start())
+        qFatal("cannot start a virtual module");
+    auto& ref = *module;
+    modules_[number] = std::move(module);
+    return ref;
+}
+
+sim::VirtualModule& ModuleRig::addSilentDevice(int number) {
+    sim::VirtualModule& device = addModule(number);
+    device.setSilent(true);
+    return device;
+}
+
+PortCatalog ModuleRig::catalog() const {
+    QStringList names;
+    for (const auto& [number, module] : modules_) {
+        while (names.size() < number)
+            names << QString();
+        names[number - 1] = module->devicePath();
+    }
+    return PortCatalog::fromNames(names);
+}
+
+WindowUnderTest::WindowUnderTest(ModuleRig& rig) {
+    auto player = std::make_unique<RecordingSoundPlayer>();
+    sound = player.get();
+    window = std::make_unique<frmUSB_Main>(rig.catalog(), std::move(player), programFolder.path());
+    window->End_Program = [this] { ended = true; };
+}
+
+WindowUnderTest::~WindowUnderTest() = default;
+
+QStringList described(const sim::VirtualModule& module) {
+    QStringList texts;
+    for (const sim::VirtualModule::Command& command : module.commands())
+        texts << sim::describe(command.bytes);
+    return texts;
+}
+
+} // namespace korvane::test

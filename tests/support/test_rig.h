@@ -1,0 +1,88 @@
+#pragma once
+
+#include "app/frmUSB_Main.h"
+#include "app/message_box.h"
+#include "sequence/sound_player.h"
+#include "virtual_module.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace korvane::test {
+
+// CLOCK_MONOTONIC in nanoseconds: the clock the virtual module stamps commands with.
+qint64 monotonicNs();
+
+// A sound player that records every call and plays nothing. A synchronous play
+// blocks for `syncMs` (the length a real "Watch_the_gate.wav" would take).
+class RecordingSoundPlayer : public SoundPlayer {
+public:
+    struct Call {
+        QString file;
+        bool sync;
+        qint64 atNs;
+    };
+    void playAsync(const QString& fileName) override;
+    void playSync(const QString& fileName) override;
+
+    QList<Call> calls() const;
+    QStringList files() const;
+    void clear();
+    int syncMs = 0;
+
+private:
+    mutable std::mutex mutex_;
+    QList<Call> calls_;
+};
+
+// Catches every message box for the duration of a test; nothing is shown.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    QList<Message> messages;
+    // Called while a message is "open": lets a test run events meanwhile.
+    std::function<void(const Message&)> whileOpen;
+};
+
+// Virtual modules on numbered ports in a private folder, and the catalogue that maps
+// the program's port numbers to them. Ports without a module are absent.
+class ModuleRig {
+public:
+    ModuleRig();
+    // Starts a virtual module reached as port `number` (1..16).
+    sim::VirtualModule& addModule(int number);
+    // A port that exists but is some other device (a pty that never answers).
+    sim::VirtualModule& addSilentDevice(int number);
+    sim::VirtualModule& module(int number) { return *modules_.at(number); }
+    PortCatalog catalog() const;
+    QString folder() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    std::map<int, std::unique_ptr<sim::VirtualModule>> modules_;
+};
+
+// The real main window on a rig, with a recording sound player and its own program folder.
+struct WindowUnderTest {
+    explicit WindowUnderTest(ModuleRig& rig);
+    ~WindowUnderTest();
+    frmUSB_Main& operator*() { return *window; }
+    frmUSB_Main* operator->() { return window.get(); }
+
+    QTemporaryDir programFolder;
+    RecordingSoundPlayer* sound = nullptr; // owned by the window
+    std::unique_ptr<frmUSB_Main> window;
+    bool ended = false; // End_Program was called
+};
+
+// The command log of a module as readable text, e.g. {"? ", "! A 00", "A 00"}.
+QStringList described(const sim::VirtualModule& module);
+
+} // namespace korvane::test

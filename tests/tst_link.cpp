@@ -1,0 +1,235 @@
+// The serial link, the port catalogue and the module protocol, over a real
+// QSerialPort against the virtual module.
+#include "io/module_protocol.h"
+#include "io/port_catalog.h"
+#include "io/serial_link.h"
+#include "test_rig.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/resource.h>
+
+using namespace korvane;
+
+namespace {
+
+std::unique_ptr<SerialLink> openLink(const QString& path) {
+    auto link = std::make_unique<SerialLink>(PortCatalog::fromNames({path}));
+    link->selectPort(1);
+    link->applySettings(QStringLiteral("9600,n,8,1"));
+    if (!link->open())
+        return nullptr;
+    return link;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class LinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void linuxDeviceNodesAreOrderedByGroupThenNumber();
+    void absentPortsHaveNoName();
+    void settingsTextIsParsed_data();
+    void settingsTextIsParsed();
+    void identificationNeedsCrLfAndExactCase_data();
+    void identificationNeedsCrLfAndExactCase();
+    void commandsAreTheDocumentedBytes();
+
+    void readReturnsThePortByteIncludingZero();
+    void readFailsWhenTheModuleIsSilent();
+    void twoWaitingBytesFailAndStayInTheBuffer();
+    void aStrayByteIsTakenAsTheReply();
+    void aLateReplyIsTakenByTheNextRead();
+    void aSecondOpenOfAPortInUseFails();
+    void unpluggedDeviceClosesTheLinkQuietly();
+};
+
+void LinkTest::linuxDeviceNodesAreOrderedByGroupThenNumber() {
+    const QStringList entries = {"ttyS1",   "ttyUSB10", "tty0",    "ttyACM0",  "ttyUSB2", "ttyS0",
+                                 "ttyUSB0", "ttySX1",   "console", "ttyACM11", "ttyACM3"};
+    QCOMPARE(PortCatalog::orderLinuxDeviceNodes(entries),
+             QStringList({"ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyACM3", "ttyACM11",
+                          "ttyS0", "ttyS1"}));
+}
+
+void LinkTest::absentPortsHaveNoName() {
+    const PortCatalog catalog = PortCatalog::fromNames({"/dev/a", QString(), "/dev/c"});
+    QCOMPARE(catalog.portName(1), QStringLiteral("/dev/a"));
+    QVERIFY(catalog.portName(2).isEmpty());
+    QCOMPARE(catalog.portName(3), QStringLiteral("/dev/c"));
+    QVERIFY(catalog.portName(0).isEmpty());
+    QVERIFY(catalog.portName(4).isEmpty());
+}
+
+void LinkTest::settingsTextIsParsed_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("parity");
+    QTest::newRow("probe text") << "9600,N,8,1" << true << int(QSerialPort::NoParity);
+    QTest::newRow("final text, lower-case parity")
+        << "9600,n,8,1" << true << int(QSerialPort::NoParity);
+    QTest::newRow("even parity") << "9600,e,7,2" << true << int(QSerialPort::EvenParity);
+    QTest::newRow("unknown parity") << "9600,X,8,1" << false << 0;
+    QTest::newRow("missing field") << "9600,N,8" << false << 0;
+    QTest::newRow("bad baud") << "fast,N,8,1" << false << 0;
+    QTest::newRow("bad data bits") << "9600,N,9,1" << false << 0;
+}
+
+void LinkTest::settingsTextIsParsed() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, parity);
+    const auto parsed = LineSettings::parse(text);
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid) {
+        QCOMPARE(parsed->baudRate, 9600);
+        QCOMPARE(int(parsed->parity), parity);
+    }
+}
+
+void LinkTest::identificationNeedsCrLfAndExactCase_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("known");
+    QTest::newRow("24R1") << QByteArray("USB I/O 24R1\r\n") << true;
+    QTest::newRow("24f2") << QByteArray("USB I/O 24f2\r\n") << true;
+    QTest::newRow("text before it") << QByteArray("x\r\nUSB I/O 24R1\r\nmore") << true;
+    QTest::newRow("no CR LF") << QByteArray("USB I/O 24R1") << false;
+    QTest::newRow("LF only") << QByteArray("USB I/O 24R1\n") << false;
+    QTest::newRow("other case") << QByteArray("usb i/o 24r1\r\n") << false;
+    QTest::newRow("24F2 upper case") << QByteArray("USB I/O 24F2\r\n") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void LinkTest::identificationNeedsCrLfAndExactCase() {
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, known);
+    QCOMPARE(protocol::isModuleIdentification(reply), known);
+}
+
+void LinkTest::commandsAreTheDocumentedBytes() {
+    QCOMPARE(protocol::lineCommand('H', 0), QByteArray("H\x00", 2));
+    QCOMPARE(protocol::lineCommand('L', 255), QByteArray("L\xff", 2));
+    QCOMPARE(protocol::setDirection('A', 0x00), QByteArray("!A\x00", 3));
+    QCOMPARE(protocol::setDirection('C', 0xFF), QByteArray("!C\xff", 3));
+    QCOMPARE(protocol::writePortA(0), QByteArray("A\x00", 2));
+    QCOMPARE(protocol::readPort('B'), QByteArray("b"));
+}
+
+void LinkTest::readReturnsThePortByteIncludingZero() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    module.setPort('b', 0x00);
+    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x00));
+    module.setPort('c', 0xA5);
+    QCOMPARE(protocol::readTransaction(*link, 'c', 100), std::optional<quint8>(0xA5));
+    QCOMPARE(test::described(module), QStringList({"b", "c"}));
+}
+
+void LinkTest::readFailsWhenTheModuleIsSilent() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    module.setSilent(true);
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
+    QVERIFY2(elapsed.elapsed() >= 99, "the wait ended before its limit");
+    QVERIFY2(elapsed.elapsed() < 1000, "the wait ran far past its limit");
+}
+
+void LinkTest::twoWaitingBytesFailAndStayInTheBuffer() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    module.setPort('b', 0x42);
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    module.injectBytes(QByteArray("\x01\x02", 2));
+    QTRY_COMPARE(link->bytesWaiting(), 2);
+    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
+    // Nothing was read: the two stray bytes and the reply are all still there.
+    QTRY_COMPARE(link->bytesWaiting(), 3);
+    QCOMPARE(link->readAllWaiting(), QByteArray("\x01\x02\x42", 3));
+}
+
+void LinkTest::aStrayByteIsTakenAsTheReply() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    module.setPort('b', 0x42);
+    module.setReplyDelayMs(50);
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    module.injectBytes(QByteArray("\x01", 1));
+    QTRY_COMPARE(link->bytesWaiting(), 1);
+    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x01));
+    QTRY_COMPARE(link->bytesWaiting(), 1);
+    QCOMPARE(link->readAllWaiting(), QByteArray("\x42", 1));
+}
+
+void LinkTest::aLateReplyIsTakenByTheNextRead() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    module.setPort('b', 0x11);
+    module.setReplyDelayMs(150);
+    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
+    QTRY_COMPARE(link->bytesWaiting(), 1); // the late reply arrived and was kept
+
+    // The next read finds the stale byte at once and takes it; its own reply becomes
+    // the next stale byte: the link runs one reply behind.
+    module.setPort('b', 0x22);
+    module.setReplyDelayMs(50);
+    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x11));
+    QTRY_COMPARE(link->bytesWaiting(), 1);
+    module.setPort('b', 0x33);
+    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x22));
+}
+
+void LinkTest::aSecondOpenOfAPortInUseFails() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    auto first = openLink(module.devicePath());
+    QVERIFY(first);
+    QVERIFY(!openLink(module.devicePath()));
+    first->close();
+    QVERIFY(openLink(module.devicePath())); // free again at once after close
+}
+
+void LinkTest::unpluggedDeviceClosesTheLinkQuietly() {
+    QTemporaryDir dir;
+    sim::VirtualModule module(dir.filePath("ttyUSB0"));
+    QVERIFY(module.start());
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    QSignalSpy lost(link.get(), &SerialLink::lost);
+    module.unplug();
+
+    const double cpuBefore = cpuSeconds();
+    QTRY_VERIFY(!link->isOpen() || !protocol::readTransaction(*link, 'b', 100));
+    QTRY_VERIFY(!link->isOpen());
+    QCOMPARE(lost.size(), 1);
+    QTest::qWait(1000);
+    QVERIFY2(cpuSeconds() - cpuBefore < 0.5, "a lost device makes the link spin");
+    QVERIFY(!link->write("b"));
+    QCOMPARE(link->bytesWaiting(), 0);
+
+    QVERIFY(module.replug());
+    QVERIFY(link->open()); // the same name reaches the module again
+    module.setPort('b', 0x07);
+    QCOMPARE(protocol::readTransaction(*link, 'b', 200), std::optional<quint8>(0x07));
+}
+
+QTEST_MAIN(LinkTest)
+#include "tst_link.moc"
