@@ -1,0 +1,469 @@
+#include "virtual_module.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace korvane::sim {
+
+namespace {
+
+constexpr int LineCount = 24;
+constexpr qint64 NsPerMs = 1'000'000;
+constexpr qint64 NsPerS = 1'000'000'000;
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * NsPerS + ts.tv_nsec;
+}
+
+// 'A'/'a' -> 0, 'B'/'b' -> 1, 'C'/'c' -> 2; anything else -> -1.
+int portIndex(char port) {
+    switch (port) {
+    case 'A':
+    case 'a':
+        return 0;
+    case 'B':
+    case 'b':
+        return 1;
+    case 'C':
+    case 'c':
+        return 2;
+    default:
+        return -1;
+    }
+}
+
+// How many bytes the command that starts with this byte has in all.
+int commandLength(char first) {
+    switch (first) {
+    case '!':
+        return 3;
+    case 'A':
+    case 'B':
+    case 'C':
+    case 'H':
+    case 'L':
+        return 2;
+    default:
+        return 1; // '?', the reads, and any unknown byte
+    }
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool setCloseOnExec(int fd) {
+    // A child process holding the master would keep the pty alive after an unplug.
+    return fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+bool isSymLink(const QByteArray& path) {
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
+QString describe(const QByteArray& command) {
+    QStringList parts;
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const auto byte = quint8(command.at(i));
+        // The command letter and the port letter of "!" read best as letters.
+        const bool letterPosition = i == 0 || (i == 1 && command.at(0) == '!');
+        if (letterPosition && byte > 0x20 && byte < 0x7f)
+            parts << QString(QChar(byte));
+        else
+            parts << QStringLiteral("%1").arg(uint(byte), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+VirtualModule::VirtualModule(const QString& linkPath)
+    : m_linkPath(linkPath) {
+    // Until the program sets them, every line is an input, as on power-up.
+    m_directions.fill(0xFF);
+}
+
+VirtualModule::~VirtualModule() {
+    unplug();
+    closeFd(m_wakeFd);
+}
+
+bool VirtualModule::start() {
+    if (isPlugged())
+        return true;
+    if (m_wakeFd < 0)
+        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0 || !openPty())
+        return false;
+    if (!pointLinkAtSlave()) {
+        closePty();
+        return false;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_plugged = true;
+        m_pendingReplies.clear();
+    }
+    startThread();
+    return true;
+}
+
+QString VirtualModule::devicePath() const {
+    return m_linkPath.isEmpty() ? slavePath() : m_linkPath;
+}
+
+QString VirtualModule::slavePath() const {
+    std::lock_guard lock(m_mutex);
+    return m_slavePath;
+}
+
+void VirtualModule::setIdentification(const QByteArray& reply) {
+    std::lock_guard lock(m_mutex);
+    m_identification = reply;
+}
+
+void VirtualModule::setReplyDelayMs(int ms) {
+    std::lock_guard lock(m_mutex);
+    m_replyDelayMs = qMax(0, ms);
+}
+
+void VirtualModule::setSilent(bool silent) {
+    std::lock_guard lock(m_mutex);
+    m_silent = silent;
+}
+
+void VirtualModule::setDoubleReply(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_doubleReply = on;
+}
+
+void VirtualModule::injectBytes(const QByteArray& bytes) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_plugged)
+            return;
+        m_pendingReplies.emplace(monotonicNs(), bytes);
+    }
+    wake();
+}
+
+void VirtualModule::setPort(char port, quint8 value) {
+    const int index = portIndex(port);
+    if (index < 0)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_ports[index] = value;
+}
+
+quint8 VirtualModule::port(char port) const {
+    const int index = portIndex(port);
+    if (index < 0)
+        return 0;
+    std::lock_guard lock(m_mutex);
+    return m_ports[index];
+}
+
+void VirtualModule::setLine(int line, bool on) {
+    if (line < 0 || line >= LineCount)
+        return;
+    const auto bit = quint8(1u << (line % 8));
+    std::lock_guard lock(m_mutex);
+    quint8& value = m_ports[line / 8];
+    value = on ? quint8(value | bit) : quint8(value & ~bit);
+}
+
+bool VirtualModule::line(int line) const {
+    if (line < 0 || line >= LineCount)
+        return false;
+    std::lock_guard lock(m_mutex);
+    return (m_ports[line / 8] >> (line % 8)) & 1u;
+}
+
+quint8 VirtualModule::direction(char port) const {
+    const int index = portIndex(port);
+    if (index < 0)
+        return 0;
+    std::lock_guard lock(m_mutex);
+    return m_directions[index];
+}
+
+void VirtualModule::unplug() {
+    if (!isPlugged())
+        return;
+    stopThread();
+    closePty();
+    // A link left dangling could later lead to a pty that some other process got.
+    removeLink();
+    std::lock_guard lock(m_mutex);
+    m_plugged = false;
+    m_pendingReplies.clear();
+}
+
+bool VirtualModule::replug() {
+    return start();
+}
+
+bool VirtualModule::isPlugged() const {
+    std::lock_guard lock(m_mutex);
+    return m_plugged;
+}
+
+QList<VirtualModule::Command> VirtualModule::commands() const {
+    std::lock_guard lock(m_mutex);
+    return m_commands;
+}
+
+void VirtualModule::clearCommands() {
+    std::lock_guard lock(m_mutex);
+    m_commands.clear();
+}
+
+bool VirtualModule::waitForCommands(int count, int timeoutMs) const {
+    std::unique_lock lock(m_mutex);
+    return m_commandLogged.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
+                                    [&] { return m_commands.size() >= count; });
+}
+
+void VirtualModule::setOnCommand(std::function<void(const Command&)> cb) {
+    m_onCommand = std::move(cb);
+}
+
+bool VirtualModule::openPty() {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+
+    char name[PATH_MAX] = {};
+    termios tio{};
+    // Raw both ways: CR, LF, NUL and XON/XOFF bytes pass untranslated, nothing is echoed.
+    bool ok = ::ttyname_r(slave, name, sizeof name) == 0 && ::tcgetattr(slave, &tio) == 0;
+    if (ok) {
+        ::cfmakeraw(&tio);
+        ::cfsetispeed(&tio, B9600);
+        ::cfsetospeed(&tio, B9600);
+        ok = ::tcsetattr(slave, TCSANOW, &tio) == 0 && setCloseOnExec(master) &&
+             setCloseOnExec(slave) && fcntl(master, F_SETFL, O_NONBLOCK) == 0;
+    }
+    if (!ok) {
+        ::close(master);
+        ::close(slave);
+        return false;
+    }
+    // The slave stays open here too: without it the pty hangs up whenever the
+    // program closes its port between discovery probes.
+    m_masterFd = master;
+    m_slaveFd = slave;
+    std::lock_guard lock(m_mutex);
+    m_slavePath = QString::fromLocal8Bit(name);
+    return true;
+}
+
+void VirtualModule::closePty() {
+    closeFd(m_masterFd);
+    closeFd(m_slaveFd);
+}
+
+bool VirtualModule::pointLinkAtSlave() {
+    if (m_linkPath.isEmpty())
+        return true;
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QFileInfo info(m_linkPath);
+    // Made under a hidden name and renamed over the link, so the link never goes missing.
+    const QByteArray temp = QFile::encodeName(
+        info.path() + QStringLiteral("/.%1.%2").arg(info.fileName()).arg(::getpid()));
+    ::unlink(temp.constData());
+    const QByteArray target = QFile::encodeName(slavePath());
+    if (::symlink(target.constData(), temp.constData()) != 0)
+        return false;
+    if (::rename(temp.constData(), link.constData()) != 0) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    return true;
+}
+
+void VirtualModule::removeLink() {
+    if (m_linkPath.isEmpty())
+        return;
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    if (isSymLink(link))
+        ::unlink(link.constData());
+}
+
+void VirtualModule::startThread() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = false;
+    }
+    m_thread = std::thread(&VirtualModule::run, this, m_masterFd);
+}
+
+void VirtualModule::stopThread() {
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    wake();
+    m_thread.join();
+}
+
+void VirtualModule::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void VirtualModule::run(int masterFd) {
+    m_partial.clear();
+    QByteArray out; // reply bytes due now, not yet taken by the pty
+    bool masterUsable = true;
+    for (;;) {
+        qint64 nextDueNs = -1;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            nextDueNs = takeDueReplies(monotonicNs(), out);
+        }
+        if (!masterUsable)
+            out.clear();
+        else if (!out.isEmpty())
+            masterUsable = writeOut(masterFd, out);
+
+        const short masterEvents = short(POLLIN | (out.isEmpty() ? 0 : POLLOUT));
+        pollfd fds[2] = {{masterUsable ? masterFd : -1, masterEvents, 0}, {m_wakeFd, POLLIN, 0}};
+        timespec timeout{};
+        if (nextDueNs >= 0) {
+            const qint64 waitNs = qMax<qint64>(0, nextDueNs - monotonicNs());
+            timeout = {time_t(waitNs / NsPerS), long(waitNs % NsPerS)};
+        }
+        if (::ppoll(fds, 2, nextDueNs >= 0 ? &timeout : nullptr, nullptr) < 0)
+            continue; // EINTR; the loop checks for stop first
+
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = ::read(m_wakeFd, &count, sizeof count);
+        }
+        if (fds[0].revents & POLLIN) {
+            char buffer[256];
+            const ssize_t got = ::read(masterFd, buffer, sizeof buffer);
+            if (got > 0)
+                handleInput(buffer, got, monotonicNs());
+            else if (got == 0 || errno != EAGAIN)
+                masterUsable = false;
+        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            masterUsable = false; // never polled again, or the loop would spin
+        }
+    }
+}
+
+void VirtualModule::handleInput(const char* data, qsizetype size, qint64 atNs) {
+    // A byte stream: a command may arrive split over several reads.
+    for (qsizetype i = 0; i < size; ++i) {
+        m_partial.append(data[i]);
+        if (m_partial.size() == commandLength(m_partial.at(0))) {
+            apply(m_partial, atNs);
+            m_partial.clear();
+        }
+    }
+}
+
+void VirtualModule::apply(const QByteArray& command, qint64 atNs) {
+    // A copy of its own: the parser's buffer is reused on this thread.
+    const Command logged{atNs, QByteArray(command.constData(), command.size())};
+    {
+        std::lock_guard lock(m_mutex);
+        applyLocked(command);
+        const QByteArray reply = m_silent ? QByteArray() : replyLocked(command);
+        if (!reply.isEmpty())
+            m_pendingReplies.emplace(atNs + m_replyDelayMs * NsPerMs, reply);
+        m_commands.append(logged);
+    }
+    m_commandLogged.notify_all();
+    if (m_onCommand)
+        m_onCommand(logged);
+}
+
+void VirtualModule::applyLocked(const QByteArray& command) {
+    const char code = command.at(0);
+    switch (code) {
+    case '!': {
+        const char port = command.at(1);
+        if (port >= 'A' && port <= 'C')
+            m_directions[portIndex(port)] = quint8(command.at(2));
+        break;
+    }
+    case 'A':
+    case 'B':
+    case 'C':
+        m_ports[portIndex(code)] = quint8(command.at(1));
+        break;
+    case 'H':
+    case 'L': {
+        const int line = quint8(command.at(1));
+        if (line < LineCount) {
+            const auto bit = quint8(1u << (line % 8));
+            quint8& value = m_ports[line / 8];
+            value = code == 'H' ? quint8(value | bit) : quint8(value & ~bit);
+        }
+        break;
+    }
+    default:
+        break; // reads, identification, unknown bytes: nothing changes
+    }
+}
+
+QByteArray VirtualModule::replyLocked(const QByteArray& command) {
+    const char code = command.at(0);
+    if (code == '?')
+        return m_identification;
+    if (code == 'a' || code == 'b' || code == 'c') {
+        const QByteArray value(1, char(m_ports[portIndex(code)]));
+        return m_doubleReply ? value + value : value;
+    }
+    return {};
+}
+
+qint64 VirtualModule::takeDueReplies(qint64 nowNs, QByteArray& out) {
+    auto it = m_pendingReplies.begin();
+    // Copied, not shared: `out` is edited on this thread while callers may still
+    // hold the injected bytes.
+    for (; it != m_pendingReplies.end() && it->first <= nowNs; ++it)
+        out.append(it->second.constData(), it->second.size());
+    m_pendingReplies.erase(m_pendingReplies.begin(), it);
+    return m_pendingReplies.empty() ? -1 : m_pendingReplies.begin()->first;
+}
+
+bool VirtualModule::writeOut(int masterFd, QByteArray& out) {
+    const ssize_t written = ::write(masterFd, out.constData(), size_t(out.size()));
+    if (written > 0) {
+        out.remove(0, written);
+        return true;
+    }
+    if (written < 0 && errno == EAGAIN)
+        return true; // the program is not reading; POLLOUT says when it has room
+    out.clear();
+    return false;
+}
+
+} // namespace korvane::sim

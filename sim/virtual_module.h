@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace korvane::sim {
+
+// Renders a command's bytes for logs and failure messages: the command letter
+// as a letter, argument bytes as two hex digits ("! A 00", "H 03", "?").
+QString describe(const QByteArray& command);
+
+// The 24-line digital I/O module served on a pseudo-terminal: the program opens
+// devicePath() as it would the real module's serial port. The module runs on its
+// own thread, because the program blocks its GUI thread while it waits for a reply.
+// Control calls (start, unplug, replug, destruction) come from one thread; the
+// settings, ports and command log may be used from any thread.
+class VirtualModule {
+public:
+    struct Command {
+        qint64 atNs; // CLOCK_MONOTONIC, when the command's last byte was read
+        QByteArray bytes;
+    };
+
+    // linkPath: where to place a symbolic link to the pty (e.g. "<dir>/ttyUSB0"); empty: none.
+    explicit VirtualModule(const QString& linkPath = {});
+    ~VirtualModule();
+    VirtualModule(const VirtualModule&) = delete;
+    VirtualModule& operator=(const VirtualModule&) = delete;
+
+    bool start();
+    QString devicePath() const; // the link if one was asked for, else the pty itself
+    QString slavePath() const;
+
+    // Replies
+    void setIdentification(const QByteArray& reply); // the whole reply to "?"
+    void setReplyDelayMs(int ms);                    // every reply goes out this late
+    void setSilent(bool silent);                     // no replies at all
+    void setDoubleReply(bool on);                    // port read replies are sent twice
+    void injectBytes(const QByteArray& bytes);       // stray bytes to the program, now
+
+    // Lines: 0-7 port A, 8-15 port B, 16-23 port C; bit n of a port byte is line n.
+    void setPort(char port, quint8 value);
+    quint8 port(char port) const;
+    void setLine(int line, bool on);
+    bool line(int line) const;
+    quint8 direction(char port) const;
+
+    // Unplug closes the pty (the program's open port sees a hang-up) and removes
+    // the link; replug makes a new pty behind the same link, ports kept.
+    void unplug();
+    bool replug();
+    bool isPlugged() const;
+
+    // Command log
+    QList<Command> commands() const;
+    void clearCommands();
+    bool waitForCommands(int count, int timeoutMs) const;
+
+    // Called on the module's thread after every applied command. Set before start().
+    void setOnCommand(std::function<void(const Command&)> cb);
+
+private:
+    static constexpr int PortCount = 3;
+
+    bool openPty();
+    void closePty();
+    bool pointLinkAtSlave();
+    void removeLink();
+    void startThread();
+    void stopThread();
+    void wake();
+
+    void run(int masterFd);
+    void handleInput(const char* data, qsizetype size, qint64 atNs);
+    void apply(const QByteArray& command, qint64 atNs);
+    QByteArray replyLocked(const QByteArray& command);
+    void applyLocked(const QByteArray& command);
+    qint64 takeDueReplies(qint64 nowNs, QByteArray& out); // returns the next due time or -1
+    bool writeOut(int masterFd, QByteArray& out);
+
+    const QString m_linkPath;
+    std::function<void(const Command&)> m_onCommand;
+
+    // Owned by the controlling thread while the module thread is stopped.
+    int m_masterFd = -1;
+    int m_slaveFd = -1;
+    int m_wakeFd = -1;
+    std::thread m_thread;
+
+    // Owned by the module thread.
+    QByteArray m_partial; // a command whose last bytes have not arrived yet
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_commandLogged;
+    QString m_slavePath;
+    bool m_plugged = false;
+    bool m_stopping = false;
+    QByteArray m_identification = "USB I/O 24R1\r\n";
+    int m_replyDelayMs = 0;
+    bool m_silent = false;
+    bool m_doubleReply = false;
+    std::array<quint8, PortCount> m_ports{};
+    std::array<quint8, PortCount> m_directions{};
+    std::multimap<qint64, QByteArray> m_pendingReplies; // due time -> bytes, in order
+    QList<Command> m_commands;
+};
+
+} // namespace korvane::sim

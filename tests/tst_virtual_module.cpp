@@ -1,0 +1,295 @@
+// The virtual module, exercised the way the program uses it: a real QSerialPort
+// on the pseudo-terminal, blocking waits, no event loop.
+#include "virtual_module.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+#include <initializer_list>
+#include <memory>
+
+using korvane::sim::describe;
+using korvane::sim::VirtualModule;
+
+namespace {
+
+constexpr qint64 NsPerMs = 1'000'000;
+const QByteArray DefaultIdentification = "USB I/O 24R1\r\n";
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray result;
+    for (int value : values)
+        result.append(char(value));
+    return result;
+}
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// QSerialPort's defaults are the module's 9600 8N1.
+std::unique_ptr<QSerialPort> openPort(const QString& path) {
+    auto port = std::make_unique<QSerialPort>(path);
+    port->open(QIODevice::ReadWrite);
+    return port;
+}
+
+} // namespace
+
+class TestVirtualModule : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<VirtualModule> m_module;
+    std::unique_ptr<QSerialPort> m_port;
+
+    void send(const QByteArray& command) {
+        QCOMPARE(m_port->write(command), command.size());
+        QVERIFY(m_port->waitForBytesWritten(1000));
+    }
+
+    QByteArray receive(int count, int timeoutMs = 2000) {
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray data;
+        while (data.size() < count && !timer.hasExpired(timeoutMs)) {
+            // waitForReadyRead only reports bytes new to QSerialPort: look at its buffer first.
+            if (m_port->bytesAvailable() == 0)
+                m_port->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed())));
+            data += m_port->read(count - data.size());
+        }
+        return data;
+    }
+
+    bool nothingArrivesWithin(int ms) {
+        return m_port->bytesAvailable() == 0 && !m_port->waitForReadyRead(ms);
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_module = std::make_unique<VirtualModule>(m_dir->filePath(QStringLiteral("ttyUSB0")));
+        QVERIFY(m_module->start());
+        QVERIFY(QFileInfo(m_module->devicePath()).isSymLink());
+        m_port = openPort(m_module->devicePath());
+        QVERIFY2(m_port->isOpen(), qPrintable(m_port->errorString()));
+    }
+
+    void cleanup() {
+        m_port.reset();
+        m_module.reset();
+        m_dir.reset();
+    }
+
+    void identifyRepliesWithTheWholeTextUntranslated_data() {
+        QTest::addColumn<QByteArray>("identification"); // null: the module's default
+        QTest::newRow("default") << QByteArray();
+        QTest::newRow("other model") << QByteArray("USB I/O 24f2\r\n");
+        QTest::newRow("no CR LF") << QByteArray("USB I/O 24R1");
+        QTest::newRow("junk line first") << QByteArray("x\r\nUSB I/O 24R1\r\n");
+    }
+
+    void identifyRepliesWithTheWholeTextUntranslated() {
+        QFETCH(QByteArray, identification);
+        if (!identification.isNull())
+            m_module->setIdentification(identification);
+        const QByteArray expected =
+            identification.isNull() ? DefaultIdentification : identification;
+        send("?");
+        QCOMPARE(receive(int(expected.size())), expected);
+        QVERIFY(nothingArrivesWithin(100));
+    }
+
+    void commandChangesExactlyItsLines_data() {
+        QTest::addColumn<QByteArray>("before"); // ports A, B, C
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("after");
+        const auto row = [](QByteArray before, QByteArray command, QByteArray after) {
+            QTest::addRow("%s", qPrintable(describe(command))) << before << command << after;
+        };
+        const QByteArray clear = bytes({0x00, 0x00, 0x00});
+        const QByteArray full = bytes({0xFF, 0xFF, 0xFF});
+        row(clear, bytes({'H', 0}), bytes({0x01, 0x00, 0x00}));
+        row(clear, bytes({'H', 15}), bytes({0x00, 0x80, 0x00}));
+        row(clear, bytes({'H', 23}), bytes({0x00, 0x00, 0x80}));
+        row(clear, bytes({'H', 24}), clear);
+        row(full, bytes({'L', 19}), bytes({0xFF, 0xFF, 0xF7}));
+        row(full, bytes({'L', 0xFF}), full);
+        row(bytes({0x00, 0xFF, 0x00}), bytes({'A', 0x5A}), bytes({0x5A, 0xFF, 0x00}));
+        // Bytes a cooked terminal would translate or swallow.
+        row(clear, bytes({'C', 0x0D}), bytes({0x00, 0x00, 0x0D}));
+        row(full, bytes({'B', 0x11}), bytes({0xFF, 0x11, 0xFF}));
+        row(full, bytes({'x'}), full);
+    }
+
+    void commandChangesExactlyItsLines() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, after);
+        const char ports[] = {'A', 'B', 'C'};
+        for (int i = 0; i < 3; ++i)
+            m_module->setPort(ports[i], quint8(before.at(i)));
+
+        send(command);
+        QVERIFY(m_module->waitForCommands(1, 2000));
+        QCOMPARE(m_module->commands().constFirst().bytes, command);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(m_module->port(ports[i]), quint8(after.at(i)));
+        for (int line = 0; line < 24; ++line)
+            QCOMPARE(m_module->line(line), bool((quint8(after.at(line / 8)) >> (line % 8)) & 1));
+    }
+
+    void directionsAreKeptAndCommandsLoggedInOrderOnTheMonotonicClock() {
+        const QList<QByteArray> sequence = {bytes({'!', 'A', 0x00}), bytes({'!', 'B', 0xFF}),
+                                            bytes({'!', 'C', 0xFF}), bytes({'H', 2}),
+                                            bytes({'L', 2}),         bytes({'b'})};
+        // Stamps are promised on the clock of QElapsedTimer's reference (ms resolution here).
+        const auto elapsedTimerNowNs = [] {
+            QElapsedTimer clock;
+            clock.start();
+            return clock.msecsSinceReference() * NsPerMs;
+        };
+        qint64 previousNs = elapsedTimerNowNs();
+        for (qsizetype i = 0; i < sequence.size(); ++i) {
+            send(sequence.at(i));
+            QVERIFY(m_module->waitForCommands(int(i + 1), 2000));
+        }
+        const qint64 afterNs = elapsedTimerNowNs() + NsPerMs;
+
+        QCOMPARE(m_module->direction('A'), quint8(0x00));
+        QCOMPARE(m_module->direction('b'), quint8(0xFF));
+        QCOMPARE(m_module->direction('C'), quint8(0xFF));
+        const QList<VirtualModule::Command> logged = m_module->commands();
+        QCOMPARE(logged.size(), sequence.size());
+        for (qsizetype i = 0; i < logged.size(); ++i) {
+            QCOMPARE(describe(logged.at(i).bytes), describe(sequence.at(i)));
+            QVERIFY2(logged.at(i).atNs > previousNs, qPrintable(describe(logged.at(i).bytes)));
+            previousNs = logged.at(i).atNs;
+        }
+        QVERIFY(previousNs < afterNs);
+    }
+
+    void readRepliesWithExactlyOneByte_data() {
+        QTest::addColumn<char>("port");
+        QTest::addColumn<quint8>("value");
+        QTest::newRow("a 00") << 'a' << quint8(0x00);
+        QTest::newRow("b 0D") << 'b' << quint8(0x0D);
+        QTest::newRow("c 13") << 'c' << quint8(0x13);
+        QTest::newRow("c FF") << 'c' << quint8(0xFF);
+    }
+
+    void readRepliesWithExactlyOneByte() {
+        QFETCH(char, port);
+        QFETCH(quint8, value);
+        m_module->setPort(port, value);
+        send(QByteArray(1, port));
+        QCOMPARE(receive(1), QByteArray(1, char(value)));
+        QVERIFY(nothingArrivesWithin(100));
+    }
+
+    void lateReplyDoesNotHoldBackLaterCommands() {
+        constexpr int delayMs = 800;
+        m_module->setReplyDelayMs(delayMs);
+        m_module->setLine(9, true);
+        send("b");
+        send(bytes({'H', 1}));
+        QVERIFY(m_module->waitForCommands(2, 2000));
+        QVERIFY2(nothingArrivesWithin(0), "the line command waited for the delayed reply");
+
+        QCOMPARE(receive(1, 5000), bytes({0x02}));
+        QVERIFY(monotonicNs() - m_module->commands().constFirst().atNs >= delayMs * NsPerMs);
+        QVERIFY(m_module->line(1));
+    }
+
+    void silentModuleLogsButNeverReplies() {
+        m_module->setSilent(true);
+        send("?");
+        send("a");
+        QVERIFY(m_module->waitForCommands(2, 2000));
+        QVERIFY(nothingArrivesWithin(300));
+    }
+
+    void doubleReplyRepeatsOnlyReadReplies() {
+        m_module->setDoubleReply(true);
+        m_module->setPort('c', 0x42);
+        send("c");
+        QCOMPARE(receive(2), QByteArray("\x42\x42"));
+        send("?");
+        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+        QVERIFY(nothingArrivesWithin(100));
+    }
+
+    void injectedBytesReachTheProgramUntranslated() {
+        const QByteArray stray = bytes({0x00, 0xFF, '\r', '\n', 0x11, 0x13, 0x03, 0x1A});
+        m_module->injectBytes(stray);
+        QCOMPARE(receive(int(stray.size())), stray);
+        QVERIFY(m_module->commands().isEmpty());
+    }
+
+    void splitCommandIsLoggedOnceWhenComplete_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("firstPart");
+        QTest::newRow("! | A 00") << bytes({'!', 'A', 0x00}) << 1;
+        QTest::newRow("! A | 00") << bytes({'!', 'A', 0x00}) << 2;
+        QTest::newRow("H | 05") << bytes({'H', 5}) << 1;
+    }
+
+    void splitCommandIsLoggedOnceWhenComplete() {
+        QFETCH(QByteArray, command);
+        QFETCH(int, firstPart);
+        send(command.left(firstPart));
+        QVERIFY2(!m_module->waitForCommands(1, 100), "an incomplete command was taken");
+        const qint64 restSentNs = monotonicNs();
+        send(command.mid(firstPart));
+        QVERIFY(m_module->waitForCommands(1, 2000));
+
+        const QList<VirtualModule::Command> logged = m_module->commands();
+        QCOMPARE(logged.size(), 1);
+        QCOMPARE(logged.constFirst().bytes, command);
+        QVERIFY(logged.constFirst().atNs >= restSentNs); // stamped at its last byte
+    }
+
+    void unplugHangsUpThePortAndReplugServesTheSameLink() {
+        // Discovery closes and reopens the port between probes: no hang-up from that alone.
+        m_port->close();
+        m_port = openPort(m_module->devicePath());
+        send("?");
+        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+
+        m_module->setPort('b', 0x5A);
+        m_module->unplug();
+        QVERIFY(!m_module->isPlugged());
+        QVERIFY(!QFileInfo(m_module->devicePath()).isSymLink());
+
+        // What the program sees (Qt 6.4): its read finds the hung-up tty at end of
+        // file, so waitForReadyRead returns false at once with ReadError, whose text is
+        // a stale errno and means nothing; with an event loop that ReadError repeats
+        // non-stop until the port is closed. A write is taken into QSerialPort's
+        // buffer, then flush() fails with ResourceError ("Input/output error").
+        QVERIFY(!m_port->waitForReadyRead(3000));
+        QCOMPARE(m_port->error(), QSerialPort::ReadError);
+        m_port->clearError();
+        m_port->write("?");
+        QVERIFY(!m_port->flush());
+        QCOMPARE(m_port->error(), QSerialPort::ResourceError);
+        m_port->close();
+        // Like a device node that went away: opening fails with DeviceNotFoundError.
+        QCOMPARE(openPort(m_module->devicePath())->error(), QSerialPort::DeviceNotFoundError);
+
+        QVERIFY(m_module->replug());
+        QVERIFY(m_module->isPlugged());
+        m_port = openPort(m_module->devicePath());
+        QVERIFY2(m_port->isOpen(), qPrintable(m_port->errorString()));
+        send("b");
+        QCOMPARE(receive(1), bytes({0x5A}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVirtualModule)
+#include "tst_virtual_module.moc"
