@@ -1,0 +1,338 @@
+// Start-up: discovery over the real serial path, the set-up bytes, the ready state
+// and the window's layout.
+#include "app/lamp.h"
+#include "test_rig.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSerialPort>
+#include <QTest>
+
+using namespace korvane;
+using korvane::test::described;
+
+namespace {
+const QStringList Setup_Bytes = {"?", "! A 00", "! B FF", "! C FF"};
+}
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void moduleOnPort1IsFoundAtTheFirstProbe();
+    void moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts();
+    void identificationReplies_data();
+    void identificationReplies();
+    void twoModulesTheLowerPortWins();
+    void noModuleShowsOneMessageAndLeavesTheWindowAsDesigned();
+    void noModuleReadyStateOpensNothing();
+
+    void readyStateForOperatorAndAdministrator_data();
+    void readyStateForOperatorAndAdministrator();
+    void readyStateWritesEveryCallAndStopsRestartDelay();
+    void outputOperationsSendTheirLines();
+    void readFailureShowsOneMessageAndClosedLinkNone();
+    void unpluggedModuleIsReopenedByTheNextReadyState();
+
+    void layoutMatchesTheDesign();
+};
+
+void MainWindowTest::moduleOnPort1IsFoundAtTheFirstProbe() {
+    test::ModuleRig rig;
+    auto& first = rig.addModule(1);
+    auto& second = rig.addModule(2);
+    test::WindowUnderTest w(rig);
+    test::MessageRecorder messages;
+    w->Form_Load();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane USB IO on port 1"));
+    QVERIFY(w->MSComm1.isOpen());
+    QVERIFY(first.waitForCommands(5, 2000));
+    QCOMPARE(described(first), Setup_Bytes + QStringList{"A 00"});
+    QCOMPARE(first.direction('a'), quint8(0x00));
+    QCOMPARE(first.direction('b'), quint8(0xFF));
+    QVERIFY(second.commands().isEmpty());
+    QVERIFY(messages.messages.isEmpty());
+}
+
+void MainWindowTest::moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts() {
+    test::ModuleRig rig;
+    auto& busy = rig.addModule(3);
+    auto& silent = rig.addSilentDevice(5);
+    auto& module = rig.addModule(16);
+    // Port 3 is held open by another program.
+    QSerialPort other(busy.devicePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+
+    test::WindowUnderTest w(rig);
+    test::MessageRecorder messages;
+    w->Form_Load();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane USB IO on port 16"));
+    QVERIFY(busy.commands().isEmpty());
+    QCOMPARE(described(silent), QStringList{"?"});
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module), Setup_Bytes + QStringList{"A 00"});
+}
+
+void MainWindowTest::identificationReplies_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("24R1") << QByteArray("USB I/O 24R1\r\n") << 0 << true;
+    QTest::newRow("24f2") << QByteArray("USB I/O 24f2\r\n") << 0 << true;
+    QTest::newRow("stray text before") << QByteArray("\x07junk USB I/O 24f2\r\n") << 0 << true;
+    QTest::newRow("without CR LF") << QByteArray("USB I/O 24R1") << 0 << false;
+    QTest::newRow("other letter case") << QByteArray("usb i/o 24r1\r\n") << 0 << false;
+    QTest::newRow("too late for the probe") << QByteArray("USB I/O 24R1\r\n") << 80 << false;
+}
+
+void MainWindowTest::identificationReplies() {
+    QFETCH(QByteArray, reply);
+    QFETCH(int, delayMs);
+    QFETCH(bool, found);
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    module.setIdentification(reply);
+    module.setReplyDelayMs(delayMs);
+    test::WindowUnderTest w(rig);
+    test::MessageRecorder messages;
+    w->Form_Load();
+    QCOMPARE(w->windowTitle(),
+             found ? QStringLiteral("Korvane USB IO on port 1") : QStringLiteral("Korvane"));
+    QCOMPARE(messages.messages.size(), found ? 0 : 1);
+}
+
+void MainWindowTest::twoModulesTheLowerPortWins() {
+    test::ModuleRig rig;
+    auto& lower = rig.addModule(4);
+    auto& higher = rig.addModule(9);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane USB IO on port 4"));
+    QVERIFY(lower.waitForCommands(5, 2000));
+    QVERIFY(higher.commands().isEmpty());
+}
+
+void MainWindowTest::noModuleShowsOneMessageAndLeavesTheWindowAsDesigned() {
+    test::ModuleRig rig;
+    rig.addSilentDevice(2);
+    test::WindowUnderTest w(rig);
+    // A settings file that must not be read.
+    QFile config(w.programFolder.filePath("config.dat"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("\"300'     Beep speed (100 to 500)\"\r\n\"2'       Gate timing (0 to 3)\"\r\n");
+    config.close();
+
+    test::MessageRecorder messages;
+    w->Form_Load();
+    QCOMPARE(messages.messages.size(), 1);
+    QCOMPARE(messages.messages[0].text, QStringLiteral("No Controller  detected"));
+    QCOMPARE(messages.messages[0].title, QStringLiteral("Korvane"));
+    QCOMPARE(messages.messages[0].icon, MessageIcon::None);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane"));
+    QCOMPARE(w->HScroll1->value(), 150);
+    QVERIFY(!w->Gate_timing[2]->isChecked());
+    QVERIFY(w->Beep_time_label->text().isEmpty());
+    QVERIFY(!w->MSComm1.isOpen());
+    // The ready state comes with Restart_Delay, ten seconds after creation.
+    QVERIFY(w->Restart_Delay.isActive());
+    QCOMPARE(w->Restart_Delay.interval(), 10000);
+}
+
+void MainWindowTest::noModuleReadyStateOpensNothing() {
+    test::ModuleRig rig;
+    auto& other = rig.addSilentDevice(16); // some other device on the last port probed
+    test::WindowUnderTest w(rig);
+    test::MessageRecorder messages;
+    w->Form_Load();
+    other.clearCommands();
+    w->Restart_Delay_Timer();
+    QVERIFY(!w->MSComm1.isOpen());
+    QVERIFY(other.commands().isEmpty());
+    QCOMPARE(w->Window_start_button->text(), QStringLiteral("Click to put up gate"));
+    QVERIFY(!w->Shape1[4]->isLit());
+    // The open failed: Restart_Delay stays on to try again, and nothing is reported.
+    QVERIFY(w->Restart_Delay.isActive());
+    QCOMPARE(messages.messages.size(), 1);
+}
+
+void MainWindowTest::readyStateForOperatorAndAdministrator_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("administrator");
+    QTest::newRow("logged out") << "Log In" << false;
+    QTest::newRow("logged in") << "Log Out" << true;
+    QTest::newRow("other letter case") << "Log out" << false;
+    QTest::newRow("trailing blank") << "Log Out " << false;
+}
+
+void MainWindowTest::readyStateForOperatorAndAdministrator() {
+    QFETCH(QString, caption);
+    QFETCH(bool, administrator);
+    test::ModuleRig rig;
+    rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    // What a start leaves behind.
+    w->Log_In->setText(caption);
+    w->Delayed = true;
+    w->Window_start_button->setText(QStringLiteral("Delay"));
+    w->Window_start_button->setEnabled(false);
+    for (Lamp* lamp : w->Shape1)
+        lamp->setLit(true);
+    w->HScroll1->setValue(230);
+    w->Beep_time_label->setText(QStringLiteral("x"));
+
+    w->Set_Ready_State();
+    QCOMPARE(w->Delayed, false);
+    QCOMPARE(w->Window_start_button->text(), QStringLiteral("Click to put up gate"));
+    QVERIFY(w->Window_start_button->isEnabled());
+    for (Lamp* lamp : w->Shape1)
+        QVERIFY(!lamp->isLit());
+    for (QRadioButton* option : w->Gate_timing)
+        QCOMPARE(option->isEnabled(), administrator);
+    QCOMPARE(w->Save_Settings->isVisibleTo(w.window.get()), administrator);
+    QCOMPARE(w->Beep_time_label->text(), QStringLiteral("230"));
+}
+
+void MainWindowTest::readyStateWritesEveryCallAndStopsRestartDelay() {
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    QVERIFY(!w->Restart_Delay.isActive());
+    QVERIFY(module.waitForCommands(5, 2000));
+    module.clearCommands();
+    module.setPort('a', 0xFF);
+    w->Set_Ready_State();
+    w->Set_Ready_State();
+    QVERIFY(module.waitForCommands(2, 2000));
+    QCOMPARE(described(module), QStringList({"A 00", "A 00"}));
+    QCOMPARE(module.port('a'), quint8(0x00));
+    QVERIFY(!w->Restart_Delay.isActive());
+}
+
+void MainWindowTest::outputOperationsSendTheirLines() {
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    QVERIFY(module.waitForCommands(5, 2000));
+    module.clearCommands();
+    w->Gate = 0;
+    w->Red = 1;
+    w->Orange = 2;
+    w->Green = 255;
+    w->Gate_Up();
+    w->Red_On();
+    w->Red_Off();
+    w->Orange_On();
+    w->Orange_Off();
+    w->Green_On();
+    w->Green_Off();
+    w->Gate_Down();
+    QVERIFY(module.waitForCommands(8, 2000));
+    QCOMPARE(described(module),
+             QStringList({"H 00", "H 01", "L 01", "H 02", "L 02", "H FF", "L FF", "L 00"}));
+    QCOMPARE(module.port('a'), quint8(0x00));
+}
+
+void MainWindowTest::readFailureShowsOneMessageAndClosedLinkNone() {
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    w->Polling_start_input.stop();
+    module.setSilent(true);
+    test::MessageRecorder messages;
+    int nestedReads = 0;
+    messages.whileOpen = [&](const Message&) {
+        // A second read while the message is open is skipped, not a second message.
+        if (!w->Read_Port('b', 100))
+            ++nestedReads;
+    };
+    QVERIFY(!w->Read_Port('b', 100));
+    QCOMPARE(nestedReads, 1);
+    QCOMPARE(messages.messages.size(), 1);
+    QCOMPARE(messages.messages[0].text, QStringLiteral("Read Timeout"));
+    QCOMPARE(messages.messages[0].title, QStringLiteral("USB IO V3 ERROR"));
+    QCOMPARE(messages.messages[0].icon, MessageIcon::Information);
+    QCOMPARE(described(module).count("b"), 1);
+
+    w->MSComm1.close();
+    QVERIFY(!w->Read_Port('b', 100));
+    QCOMPARE(messages.messages.size(), 1);
+}
+
+void MainWindowTest::unpluggedModuleIsReopenedByTheNextReadyState() {
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    w->Form_Load();
+    w->Polling_start_input.stop();
+    test::MessageRecorder messages;
+    module.unplug();
+    QTRY_VERIFY(!w->Read_Port('b', 100) && !w->MSComm1.isOpen());
+    w->Gate_Up(); // nothing to send to, nothing reported
+    QVERIFY(messages.messages.isEmpty());
+
+    // The end of a start while the module is still away: the ready state ends quietly
+    // and Restart_Delay, still running, tries again.
+    w->Restart_Delay.start();
+    w->Restart_Delay_Timer();
+    QVERIFY(w->Restart_Delay.isActive());
+    QVERIFY(!w->MSComm1.isOpen());
+
+    QVERIFY(module.replug());
+    module.clearCommands();
+    w->Restart_Delay_Timer();
+    QVERIFY(w->MSComm1.isOpen());
+    QVERIFY(module.waitForCommands(1, 2000));
+    QCOMPARE(described(module), QStringList{"A 00"});
+    QVERIFY(!w->Restart_Delay.isActive());
+    QVERIFY(messages.messages.isEmpty());
+}
+
+void MainWindowTest::layoutMatchesTheDesign() {
+    test::ModuleRig rig;
+    test::WindowUnderTest w(rig);
+    QCOMPARE(w->centralWidget()->size(), QSize(1018, 724));
+    QCOMPARE(w->Window_start_button->geometry(), QRect(208, 40, 561, 129));
+    QCOMPARE(w->Window_start_button->font().pointSizeF(), 27.75);
+    QVERIFY(w->Window_start_button->font().bold());
+    QCOMPARE(w->Frame3->geometry(), QRect(416, 384, 169, 225));
+    QCOMPARE(w->Frame3->title(), QStringLiteral("Gate timing  selection"));
+    QCOMPARE(w->Shape1[2]->geometry(), QRect(64, 96, 25, 25));
+    QCOMPARE(w->Shape1[4]->geometry(), QRect(64, 168, 73, 49));
+    QCOMPARE(w->Gate_timing[3]->geometry(), QRect(96, 136, 17, 17));
+    QCOMPARE(w->Label2[0]->text(), QStringLiteral("Gate "));
+    QCOMPARE(w->Label2[4]->geometry(), QRect(16, 136, 41, 17));
+    QCOMPARE(w->HScroll1->geometry(), QRect(8, 56, 305, 17));
+    QCOMPARE(w->HScroll1->value(), 150);
+    QVERIFY(!w->HScroll1->isEnabled());
+    QCOMPARE(w->Frame2->geometry(), QRect(400, 176, 201, 161));
+    QVERIFY(!w->Frame2->isVisibleTo(w.window.get()));
+    QCOMPARE(w->Label4->text(), QStringLiteral("Race Time  (seconds)"));
+    QCOMPARE(w->Save_Settings->geometry(), QRect(632, 496, 161, 57));
+    QVERIFY(!w->Save_Settings->isVisibleTo(w.window.get()));
+    QCOMPARE(w->Shape1[1]->colour(), QColor(255, 128, 0));
+    QCOMPARE(w->Shape1[4]->colour(), QColor(0, 0, 255));
+    QCOMPARE(w->Log_In->text(), QStringLiteral("Log In"));
+    QVERIFY(!w->Debug_io->isEnabled());
+    QVERIFY(!w->Veiw_Timer->isChecked());
+
+    // Timers at creation.
+    QVERIFY(w->Polling_start_input.isActive());
+    QCOMPARE(w->Polling_start_input.interval(), 500);
+    QVERIFY(w->Restart_Delay.isActive());
+    for (QTimer* timer : {&w->Gate_up_timer, &w->Riders_ready, &w->Watch_the_gate, &w->Timer1,
+                          &w->Timer2, &w->Timer3, &w->Timer4})
+        QVERIFY(!timer->isActive());
+    QCOMPARE(w->Riders_ready.interval(), 3600);
+    QCOMPARE(w->Watch_the_gate.interval(), 1000);
+    QCOMPARE(w->Gate_up_timer.interval(), 4000);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_main_window.moc"
