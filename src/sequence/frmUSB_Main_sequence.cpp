@@ -1,19 +1,200 @@
 // Start triggers, the spoken cadence, the light and tone steps and the gate drop.
+//
+// A start is a chain of one-shot window timers: each tick performs its step, disables
+// its own timer and enables the next. The caption of the start button is the state of
+// the trigger machine.
 #include "app/frmUSB_Main.h"
+
+#include "app/lamp.h"
+#include "sequence/tick_count.h"
+#include "sequence/trigger_table.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 
 namespace korvane {
 
-void frmUSB_Main::Window_start_button_Click() {}
-void frmUSB_Main::Polling_start_input_Timer() {}
-void frmUSB_Main::Gate_up_timer_Timer() {}
-void frmUSB_Main::Start_Cadence() {}
-void frmUSB_Main::Riders_ready_Timer() {}
-void frmUSB_Main::Announce_Riders_Ready() {}
-void frmUSB_Main::Watch_the_gate_Timer() {}
-void frmUSB_Main::Timer1_Timer() {}
-void frmUSB_Main::Timer2_Timer() {}
-void frmUSB_Main::Timer3_Timer() {}
-void frmUSB_Main::Timer4_Timer() {}
-void frmUSB_Main::Race_timer_Timer() {}
+namespace {
+
+constexpr int Poll_Wait_Ms = 100;
+constexpr char Start_Button_Port = 'b';
+constexpr int Second_Green_Lamp = 3;
+constexpr int Gate_Lamp = 4;
+constexpr int Start_Lamps = 4; // Shape1(0) to Shape1(3)
+
+const QString Ok_Riders_Sound = QStringLiteral("ok_riders.wav");
+const QString Riders_Ready_Sound = QStringLiteral("Riders_ready.wav");
+const QString Watch_The_Gate_Sound = QStringLiteral("Watch_the_gate.wav");
+const QString Beep_Tone = QStringLiteral("BMX_start_tone.wav");
+const QString Long_Tone = QStringLiteral("BMX_start_tone_long.wav");
+
+using Output_Operation = void (frmUSB_Main::*)();
+
+void Raise_Gate(frmUSB_Main& w) {
+    w.Window_start_button->setText(caption::Start);
+    w.Gate_Up();
+    w.Shape1[Gate_Lamp]->setLit(true);
+    Set_Timer_Enabled(w.Gate_up_timer, true);
+    // Locked for the hold-off: a start cannot follow the gate by less than 4 s.
+    w.Window_start_button->setEnabled(false);
+}
+
+void Drop_Gate(frmUSB_Main& w) {
+    w.Shape1[Gate_Lamp]->setLit(false);
+    w.Gate_Down();
+    w.Race_Start = tickCount();
+    // Race_timer would be enabled here. It has no behaviour (no race time is measured
+    // yet), so it stays stopped instead of ticking every millisecond for nothing.
+}
+
+// Gate timing option k drops the gate at beep k + 1.
+void Drop_Gate_If_Selected(frmUSB_Main& w, int beep) {
+    if (w.Gate_timing[beep - 1]->isChecked())
+        Drop_Gate(w);
+}
+
+void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
+    QPushButton& button = *w.Window_start_button;
+    switch (action) {
+    case TriggerAction::None:
+        return;
+    case TriggerAction::RaiseGate:
+        Raise_Gate(w);
+        return;
+    case TriggerAction::StartCadence:
+        button.setText(caption::Delay);
+        w.Start_Cadence();
+        return;
+    case TriggerAction::HoldOnScreen:
+        w.Delayed = true;
+        button.setText(caption::Click_To_Continue);
+        return; // the button stays enabled: the next click releases
+    case TriggerAction::HoldExternally:
+        w.Delayed = true;
+        button.setText(caption::Delayed_Externally);
+        button.setEnabled(false); // only letting go of the external button releases
+        return;
+    case TriggerAction::ReleaseOnScreen:
+    case TriggerAction::ReleaseExternal:
+        w.Delayed = false;
+        button.setEnabled(false); // no second hold: the cadence resumes at its next tick
+        return;
+    }
+}
+
+// Beeps 1 to 3, in the order of their columns: lamps, timers, lights, tone, and the
+// drop last, so that the tone begins just before the gate falls.
+void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Operation lightOff,
+               Output_Operation lightOn) {
+    const int lamp = beep - 1;
+    w.Shape1[lamp]->setLit(true);
+    if (lamp > 0)
+        w.Shape1[lamp - 1]->setLit(false);
+    Set_Timer_Enabled(next, true);
+    Set_Timer_Enabled(own, false);
+    if (lightOff)
+        (w.*lightOff)();
+    (w.*lightOn)();
+    w.sound().playAsync(Beep_Tone);
+    Drop_Gate_If_Selected(w, beep);
+}
+
+} // namespace
+
+void frmUSB_Main::Window_start_button_Click() {
+    Apply_Trigger(*this, triggerAction(Window_start_button->text(), Trigger::ScreenClick, false,
+                                       Window_start_button->isEnabled()));
+}
+
+void frmUSB_Main::Polling_start_input_Timer() {
+    // Discovery lets ticks through while it waits; the link is not the poll's until
+    // the load handler has returned.
+    if (Loading_)
+        return;
+    const std::optional<quint8> portB = Read_Port(Start_Button_Port, Poll_Wait_Ms);
+    if (!portB)
+        return; // the failure has been reported (or the link is closed): state unchanged
+    const bool lineHigh = (*portB & Start_Button) != 0;
+    Apply_Trigger(*this, triggerAction(Window_start_button->text(), Trigger::ExternalPoll, lineHigh,
+                                       Window_start_button->isEnabled()));
+}
+
+void frmUSB_Main::Gate_up_timer_Timer() {
+    Window_start_button->setEnabled(true);
+    Set_Timer_Enabled(Gate_up_timer, false);
+}
+
+void frmUSB_Main::Start_Cadence() {
+    Race_Start = 0;
+    Race_End = 0;
+    Race_time = 0;
+    // The gate timing cannot change during a start; the ready state gives the options
+    // back to an administrator.
+    for (QRadioButton* option : Gate_timing)
+        option->setEnabled(false);
+    for (int i = 0; i < Start_Lamps; ++i)
+        Shape1[i]->setLit(false);
+    Shape1[Gate_Lamp]->setLit(true);
+    for (QTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4, &Riders_ready, &Watch_the_gate})
+        Set_Timer_Enabled(*timer, false);
+    // Read once: moving the bar during the start does not change its beeps.
+    const int beepInterval = HScroll1->value();
+    for (QTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4})
+        timer->setInterval(beepInterval);
+    sound().playAsync(Ok_Riders_Sound);
+    Set_Timer_Enabled(Riders_ready, true);
+}
+
+void frmUSB_Main::Riders_ready_Timer() {
+    // While held the timer keeps running: the cadence resumes at its first tick after
+    // the release.
+    if (Delayed)
+        return;
+    Announce_Riders_Ready();
+}
+
+void frmUSB_Main::Announce_Riders_Ready() {
+    Window_start_button->setEnabled(false); // no hold is possible from here on
+    sound().playAsync(Riders_Ready_Sound);
+    Set_Timer_Enabled(Riders_ready, false);
+    Set_Timer_Enabled(Watch_the_gate, true);
+}
+
+void frmUSB_Main::Watch_the_gate_Timer() {
+    // Blocks until the call has ended, so the first beep comes one beep interval after
+    // its end, however long the recording is.
+    sound().playSync(Watch_The_Gate_Sound);
+    Set_Timer_Enabled(Watch_the_gate, false);
+    Set_Timer_Enabled(Timer1, true);
+}
+
+void frmUSB_Main::Timer1_Timer() {
+    Beep_Step(*this, 1, Timer1, Timer2, nullptr, &frmUSB_Main::Red_On);
+}
+
+void frmUSB_Main::Timer2_Timer() {
+    Beep_Step(*this, 2, Timer2, Timer3, &frmUSB_Main::Red_Off, &frmUSB_Main::Orange_On);
+}
+
+void frmUSB_Main::Timer3_Timer() {
+    Beep_Step(*this, 3, Timer3, Timer4, &frmUSB_Main::Orange_Off, &frmUSB_Main::Green_On);
+}
+
+void frmUSB_Main::Timer4_Timer() {
+    // Unlike beeps 1 to 3: the gate drops before the long tone starts, and the timer
+    // disables itself last. Green is switched on again and the first green lamp stays
+    // lit, so both green lamps shine until the ready state.
+    Shape1[Second_Green_Lamp]->setLit(true);
+    Green_On();
+    Set_Timer_Enabled(Restart_Delay, true);
+    Drop_Gate_If_Selected(*this, 4);
+    sound().playAsync(Long_Tone);
+    Set_Timer_Enabled(Timer4, false);
+}
+
+void frmUSB_Main::Race_timer_Timer() {
+    // No race time is measured: the start records only the moment of the drop.
+}
 
 } // namespace korvane

@@ -1,0 +1,99 @@
+#include "start_helpers.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace korvane::test {
+
+void ProbingSoundPlayer::playAsync(const QString& fileName) {
+    RecordingSoundPlayer::playAsync(fileName);
+    if (onPlay)
+        onPlay(fileName);
+}
+
+void ProbingSoundPlayer::playSync(const QString& fileName) {
+    if (onPlay)
+        onPlay(fileName);
+    RecordingSoundPlayer::playSync(fileName);
+}
+
+bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    check.start(checkEveryMs);
+    loop.exec();
+    return done();
+}
+
+void runEventsFor(int ms) {
+    runUntil([] { return false; }, ms, ms);
+}
+
+StartRig::StartRig() {
+    module_ = &rig_.addModule(1);
+    auto player = std::make_unique<ProbingSoundPlayer>();
+    sound_ = player.get();
+    window_ =
+        std::make_unique<frmUSB_Main>(rig_.catalog(), std::move(player), programFolder_.path());
+    window_->End_Program = [] {};
+}
+
+StartRig::~StartRig() = default;
+
+void StartRig::load() {
+    window_->Form_Load();
+    // The ready state's "A 00" is the last command of the load; it may still be on its way.
+    runUntil([this] { return described(*module_).contains(QStringLiteral("A 00")); }, 2000);
+    window_->Gate = Gate_Line;
+    window_->Red = Red_Line;
+    window_->Orange = Orange_Line;
+    window_->Green = Green_Line;
+    window_->Start_Button = qint16(1 << Button_Line);
+    module_->clearCommands();
+    sound_->clear();
+}
+
+void StartRig::stopBackgroundTimers() {
+    window_->Polling_start_input.stop();
+    window_->Restart_Delay.stop();
+}
+
+void StartRig::setButton(bool down) {
+    module_->setLine(8 + Button_Line, down);
+}
+
+QStringList StartRig::outputs() const {
+    QStringList texts = described(*module_);
+    texts.removeAll(QStringLiteral("b"));
+    return texts;
+}
+
+qint64 StartRig::outputStampNs(const QString& text, int occurrence) const {
+    for (const sim::VirtualModule::Command& command : module_->commands()) {
+        if (sim::describe(command.bytes) == text && occurrence-- == 0)
+            return command.atNs;
+    }
+    return -1;
+}
+
+qint64 StartRig::soundStampNs(const QString& file) const {
+    for (const RecordingSoundPlayer::Call& call : sound_->calls()) {
+        if (call.file == file)
+            return call.atNs;
+    }
+    return -1;
+}
+
+int StartRig::portReads() const {
+    return int(described(*module_).count(QStringLiteral("b")));
+}
+
+} // namespace korvane::test

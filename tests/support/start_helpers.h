@@ -1,0 +1,64 @@
+#pragma once
+
+#include "test_rig.h"
+
+#include <functional>
+
+namespace korvane::test {
+
+// A recording player that also calls `onPlay` at every play, so a test can look at the
+// window at the moment a sound starts (which steps of a handler have run by then).
+class ProbingSoundPlayer : public RecordingSoundPlayer {
+public:
+    void playAsync(const QString& fileName) override;
+    void playSync(const QString& fileName) override;
+    std::function<void(const QString&)> onPlay;
+};
+
+// Runs the event loop (without sleeping between events, so timers keep their time)
+// until `done` holds or `timeoutMs` has passed. Returns `done()`.
+bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs = 5);
+void runEventsFor(int ms);
+
+// The real main window on one virtual module (port 1), with the start's lines:
+// gate on line 0, red 1, orange 2, green 3 of port A; the start button on line 2 of
+// port B.
+class StartRig {
+public:
+    static constexpr qint16 Gate_Line = 0;
+    static constexpr qint16 Red_Line = 1;
+    static constexpr qint16 Orange_Line = 2;
+    static constexpr qint16 Green_Line = 3;
+    static constexpr int Button_Line = 2;
+
+    StartRig();
+    ~StartRig();
+
+    // Runs the load handler (discovery, ready state), then sets the lines and forgets
+    // the commands and sounds so far.
+    void load();
+    // For step-by-step tests: no poll or restart tick interferes.
+    void stopBackgroundTimers();
+
+    void setButton(bool down);
+    // The module's commands as text, without the port reads of the poll.
+    QStringList outputs() const;
+    // Monotonic stamp (ns) of the n-th output command equal to `text`, or -1.
+    qint64 outputStampNs(const QString& text, int occurrence = 0) const;
+    qint64 soundStampNs(const QString& file) const;
+    int portReads() const;
+
+    frmUSB_Main& window() { return *window_; }
+    frmUSB_Main* operator->() { return window_.get(); }
+    sim::VirtualModule& module() { return *module_; }
+    ProbingSoundPlayer& sound() { return *sound_; }
+
+private:
+    ModuleRig rig_;
+    QTemporaryDir programFolder_;
+    sim::VirtualModule* module_ = nullptr;
+    ProbingSoundPlayer* sound_ = nullptr;
+    std::unique_ptr<frmUSB_Main> window_;
+};
+
+} // namespace korvane::test
