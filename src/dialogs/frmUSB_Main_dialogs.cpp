@@ -1,16 +1,56 @@
 // The administrator's menu, the secondary windows and the way out.
 #include "app/frmUSB_Main.h"
 
+#include "dialogs/administrator.h"
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmDebug_window.h"
+#include "dialogs/frmLogin.h"
+#include "dialogs/frmLogout.h"
+
+#include <QAction>
 #include <QCloseEvent>
 
 namespace korvane {
 
-void frmUSB_Main::Log_In_Click() {}
-void frmUSB_Main::Debug_io_Click() {}
-void frmUSB_Main::About_Click() {}
-void frmUSB_Main::Exit_Click() {}
+namespace {
+
+// Each secondary window exists at most once: created on first use, then only shown.
+// Showing one that is open already changes nothing.
+template <typename W, typename Make> void Show_Once(QPointer<W>& window, Make make) {
+    if (!window)
+        window = make();
+    window->show();
+}
+
+} // namespace
+
+void frmUSB_Main::Log_In_Click() {
+    if (Log_In->text() == Logged_Out_Caption) {
+        Show_Once(Login_Dialog, [this] { return new frmLogin(*this); });
+        return;
+    }
+    Set_Administrator(*this, false);
+    // Never left open without an administrator.
+    if (Debug_Window)
+        Debug_Window->close();
+}
+
+void frmUSB_Main::Debug_io_Click() {
+    Show_Once(Debug_Window, [this] { return new frmDebug_window(*this); });
+}
+
+void frmUSB_Main::About_Click() {
+    Show_Once(About_Box, [this] { return new frmAbout(this); });
+}
+
+void frmUSB_Main::Exit_Click() {
+    Show_Once(Logout_Dialog, [this] { return new frmLogout(*this); });
+}
+
+// The close box is no way around the exit password: it asks for it as Exit does.
 void frmUSB_Main::closeEvent(QCloseEvent* event) {
     event->ignore();
+    Exit_Click();
 }
 
 } // namespace korvane

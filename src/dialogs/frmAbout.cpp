@@ -1,0 +1,92 @@
+#include "dialogs/frmAbout.h"
+
+#include "dialogs/application.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+namespace korvane {
+
+namespace {
+
+QFont Arial(qreal points, bool italic = false) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setItalic(italic);
+    return font;
+}
+
+QLabel* Make_Label(QWidget* parent, const QRect& r, const QFont& font, bool black,
+                   const QString& text = {}) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(r);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (black) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Qt::black);
+        label->setPalette(palette);
+    }
+    return label;
+}
+
+QFrame* Make_Rule(QWidget* parent, const QRect& r, const QColor& colour) {
+    auto* rule = new QFrame(parent);
+    rule->setGeometry(r);
+    QPalette palette = rule->palette();
+    palette.setColor(QPalette::Window, colour);
+    rule->setPalette(palette);
+    rule->setAutoFillBackground(true);
+    return rule;
+}
+
+} // namespace
+
+QString Version_Text(int major, int minor, int revision) {
+    return QStringLiteral("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("About Korvane"));
+    setFont(Arial(8.25));
+    Build_Controls();
+    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    Form_Load();
+}
+
+void frmAbout::Build_Controls() {
+    setFixedSize(387, 160);
+    lblTitle = Make_Label(this, {70, 16, 259, 32}, Arial(15.75, true), true);
+    lblVersion = Make_Label(this, {72, 48, 259, 15}, Arial(9.75), false);
+    const QString description[3] = {
+        QStringLiteral("Start gate controller for BMX racing:"),
+        QStringLiteral("drives the gate and the start lights"),
+        QStringLiteral("through a 24-line USB I/O module."),
+    };
+    const QRect places[3] = {{70, 64, 259, 22}, {72, 80, 259, 22}, {72, 104, 259, 22}};
+    for (int i = 0; i < 3; ++i)
+        lblDescription[i] = Make_Label(this, places[i], Arial(9.75), true, description[i]);
+    // The grey line lies on the upper pixel of the white one.
+    Line1[0] = Make_Rule(this, {0, 128, 386, 2}, Qt::white);
+    Line1[1] = Make_Rule(this, {0, 128, 387, 1}, QColor(128, 128, 128));
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setGeometry(288, 136, 84, 23);
+    cmdOK->setDefault(true);
+}
+
+void frmAbout::Form_Load() {
+    setWindowTitle(QStringLiteral("About ") + Application_Title);
+    lblVersion->setText(
+        Version_Text(KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR, KORVANE_VERSION_PATCH));
+    lblTitle->setText(Application_Title);
+}
+
+void frmAbout::cmdOK_Click() {
+    close();
+}
+
+} // namespace korvane

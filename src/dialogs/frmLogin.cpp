@@ -1,0 +1,31 @@
+#include "dialogs/frmLogin.h"
+
+#include "app/frmUSB_Main.h"
+#include "dialogs/administrator.h"
+
+namespace korvane {
+
+namespace {
+const QString Login_Password = QStringLiteral("plumtree");
+}
+
+frmLogin::frmLogin(frmUSB_Main& main)
+    : Password_Dialog(QStringLiteral("Login"), &main)
+    , main_(main) {}
+
+void frmLogin::cmdOK_Click() {
+    if (!Password_Matches(Login_Password)) {
+        Wrong_Password();
+        return;
+    }
+    LoginSucceeded = true;
+    Set_Administrator(main_, true);
+    Empty_And_Hide();
+}
+
+void frmLogin::cmdCancel_Click() {
+    LoginSucceeded = false;
+    Empty_And_Hide();
+}
+
+} // namespace korvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "dialogs/password_dialog.h"
+
+namespace korvane {
+
+class frmUSB_Main;
+
+// "Log out": the exit password ends the program at once.
+class frmLogout : public Password_Dialog {
+    Q_OBJECT
+public:
+    explicit frmLogout(frmUSB_Main& main);
+
+    bool LogoutSucceeded = false;
+
+    void cmdOK_Click() override;
+    void cmdCancel_Click() override;
+
+private:
+    frmUSB_Main& main_;
+};
+
+} // namespace korvane

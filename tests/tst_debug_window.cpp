@@ -1,0 +1,331 @@
+// The I/O debug window on the real main window and link, against the virtual module.
+#include "dialogs/frmDebug_window.h"
+#include "test_rig.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <atomic>
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+// The main window with an open link to a virtual module whose replies can be cut off
+// from a chosen command on, and its debug window with the polling stopped, so that
+// each test drives the refreshes itself.
+class Bench {
+public:
+    Bench()
+        : module(dir.filePath(QStringLiteral("ttyUSB1"))) {
+        module.setOnCommand([this](const sim::VirtualModule::Command& command) {
+            const char after = silentAfter.load();
+            if (after != 0 && command.bytes == QByteArray(1, after))
+                module.setSilent(true);
+        });
+        if (!module.start())
+            qFatal("cannot start the virtual module");
+        window =
+            std::make_unique<frmUSB_Main>(PortCatalog::fromNames({module.devicePath()}),
+                                          std::make_unique<RecordingSoundPlayer>(), dir.path());
+        window->End_Program = [] {};
+        window->Form_Load();
+        window->Polling_start_input.stop();
+        window->Restart_Delay.stop();
+        window->Debug_io_Click();
+        debug = window->Debug_Window;
+        debug->IO_polling.stop();
+        QTest::qWait(50);
+        module.clearCommands();
+    }
+
+    void setPorts(quint8 a, quint8 b, quint8 c) {
+        module.setPort('a', a);
+        module.setPort('b', b);
+        module.setPort('c', c);
+    }
+
+    // Bit n of the result is set when box n is ticked.
+    static quint8 shown(const std::array<QCheckBox*, 8>& boxes) {
+        quint8 value = 0;
+        for (int n = 0; n < 8; ++n)
+            value |= quint8(boxes[n]->isChecked() ? 1 << n : 0);
+        return value;
+    }
+    QList<quint8> shownPorts() const {
+        return {shown(debug->CheckA), shown(debug->CheckB), shown(debug->CheckC)};
+    }
+
+    QTemporaryDir dir;
+    std::atomic<char> silentAfter{0}; // the module goes silent after this command
+    sim::VirtualModule module;
+    std::unique_ptr<frmUSB_Main> window;
+    QPointer<frmDebug_window> debug;
+};
+
+} // namespace
+
+class DebugWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void boxesAreLaidOutLikeTheConnector_data();
+    void boxesAreLaidOutLikeTheConnector();
+    void windowHasItsCaptionsPlaceAndPolling();
+    void refreshShowsEachLineOfTheThreePorts();
+    void failureOnPortBChangesNoBoxAndLeavesPortCUnread();
+    void failureMessagesDoNotPileUp();
+    void boxClickedByTheUserReturnsAtTheNextRefresh();
+    void vccAndGroundNeverChange();
+    void pollingFollowsTheLinesAndStopsWhenClosed();
+    void sendWritesTheValueToPortA_data();
+    void sendWritesTheValueToPortA();
+    void screenshot();
+};
+
+void DebugWindowTest::boxesAreLaidOutLikeTheConnector_data() {
+    // Connector pins, in pixels within each frame: Vcc 7 / 6 5 / 4 3 / 2 1 / 0 Ground.
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QPoint>("place");
+    const QPoint places[8] = {{8, 80}, {56, 64}, {8, 64}, {56, 48},
+                              {8, 48}, {56, 32}, {8, 32}, {56, 16}};
+    for (int line = 0; line < 8; ++line)
+        QTest::addRow("line %d", line) << line << places[line];
+}
+
+void DebugWindowTest::boxesAreLaidOutLikeTheConnector() {
+    QFETCH(int, line);
+    QFETCH(QPoint, place);
+    ModuleRig rig;
+    WindowUnderTest w(rig);
+    w->Debug_io_Click();
+    frmDebug_window* debug = w->Debug_Window;
+    const std::array<QCheckBox*, 8>* ports[3] = {&debug->CheckA, &debug->CheckB, &debug->CheckC};
+    const QString captions[3] = {QStringLiteral("A %1"), QStringLiteral("B %1"),
+                                 QStringLiteral("C%1")};
+    for (int p = 0; p < 3; ++p) {
+        QCheckBox* box = (*ports[p])[line];
+        QCOMPARE(box->text(), captions[p].arg(line));
+        QCOMPARE(box->parentWidget(), debug->Port_Frame[p]);
+        QCOMPARE(box->pos(), place);
+        QVERIFY(box->isEnabled());
+    }
+}
+
+void DebugWindowTest::windowHasItsCaptionsPlaceAndPolling() {
+    ModuleRig rig;
+    WindowUnderTest w(rig);
+    w->Debug_io_Click();
+    frmDebug_window* debug = w->Debug_Window;
+    QVERIFY(debug->isVisible());
+    QCOMPARE(debug->windowTitle(), QStringLiteral("Debug Window"));
+    QCOMPARE(debug->size(), QSize(282, 428));
+    QVERIFY(debug->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(debug->pos(), QPoint(600, 50));
+    const QString frames[3] = {"Port A", "Port B", "Port C"};
+    const int tops[3] = {8, 120, 232};
+    for (int p = 0; p < 3; ++p) {
+        QCOMPARE(debug->Port_Frame[p]->title(), frames[p]);
+        QCOMPARE(debug->Port_Frame[p]->geometry(), QRect(80, tops[p], 121, 105));
+        QCOMPARE(debug->Vcc[p]->text(), QStringLiteral("Vcc"));
+        QCOMPARE(debug->Ground[p]->text(), QStringLiteral("Ground"));
+        QCOMPARE(debug->Vcc[p]->pos(), QPoint(8, 16));
+        QCOMPARE(debug->Ground[p]->pos(), QPoint(56, 80));
+        QVERIFY(!debug->Vcc[p]->isEnabled());
+        QVERIFY(!debug->Ground[p]->isEnabled());
+    }
+    QCOMPARE(debug->Output_label->text(),
+             QStringLiteral("Output value             0 = all Data OFF    255 = all Data ON"));
+    QVERIFY(debug->Output_label->wordWrap());
+    QCOMPARE(debug->IO_value->text(), QStringLiteral("0"));
+    QCOMPARE(debug->Test_par_port_io->text(), QStringLiteral("Send"));
+    QVERIFY(debug->IO_polling.isActive());
+    QCOMPARE(debug->IO_polling.interval(), 100);
+
+    w->Debug_io_Click(); // open already: the same window
+    QCOMPARE(w->Debug_Window.data(), debug);
+    QCOMPARE(w->findChildren<frmDebug_window*>().size(), 1);
+}
+
+void DebugWindowTest::refreshShowsEachLineOfTheThreePorts() {
+    Bench bench;
+    bench.setPorts(0x00, 0xFF, 0x05);
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0x00, 0xFF, 0x05}));
+    QVERIFY(bench.debug->CheckC[0]->isChecked() && bench.debug->CheckC[2]->isChecked());
+    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"})); // reads only
+
+    bench.setPorts(0xA5, 0x00, 0x80);
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0xA5, 0x00, 0x80}));
+}
+
+void DebugWindowTest::failureOnPortBChangesNoBoxAndLeavesPortCUnread() {
+    Bench bench;
+    MessageRecorder recorder;
+    bench.setPorts(0x0F, 0xF0, 0x3C);
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0x0F, 0xF0, 0x3C}));
+    bench.module.clearCommands();
+
+    bench.setPorts(0xFF, 0x00, 0x00);
+    bench.silentAfter = 'a'; // port A answers, port B does not
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(recorder.messages.size(), 1);
+    QCOMPARE(recorder.messages[0].text, QStringLiteral("Read Timeout"));
+    QCOMPARE(recorder.messages[0].title, QStringLiteral("USB IO V3 ERROR"));
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0x0F, 0xF0, 0x3C})); // not even port A
+    QTest::qWait(100);
+    QCOMPARE(described(bench.module), QStringList({"a", "b"}));
+
+    // The next refresh starts again from port A.
+    bench.silentAfter = 0;
+    bench.module.setSilent(false);
+    bench.module.clearCommands();
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0xFF, 0x00, 0x00}));
+    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"}));
+}
+
+void DebugWindowTest::failureMessagesDoNotPileUp() {
+    Bench bench;
+    MessageRecorder recorder;
+    bench.module.setSilent(true);
+    // While the message is open the polling goes on; its refreshes must not read or
+    // show another message.
+    recorder.whileOpen = [&](const Message&) {
+        QTest::qWait(450);
+        bench.debug->IO_polling.stop();
+    };
+    bench.debug->IO_polling.start();
+    QTRY_COMPARE(recorder.messages.size(), 1);
+    QVERIFY(!bench.debug->IO_polling.isActive());
+    QTest::qWait(150);
+    QCOMPARE(recorder.messages.size(), 1);
+    QCOMPARE(described(bench.module), QStringList({"a"}));
+}
+
+void DebugWindowTest::boxClickedByTheUserReturnsAtTheNextRefresh() {
+    Bench bench;
+    bench.setPorts(0x08, 0x00, 0x00);
+    bench.debug->IO_polling_Timer();
+    bench.debug->show();
+    QVERIFY(QTest::qWaitForWindowExposed(bench.debug));
+    QTest::mouseClick(bench.debug->CheckA[3], Qt::LeftButton);
+    QTest::mouseClick(bench.debug->CheckB[6], Qt::LeftButton);
+    QVERIFY(!bench.debug->CheckA[3]->isChecked());
+    QVERIFY(bench.debug->CheckB[6]->isChecked());
+    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"})); // a click sends nothing
+    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.shownPorts(), QList<quint8>({0x08, 0x00, 0x00}));
+}
+
+void DebugWindowTest::vccAndGroundNeverChange() {
+    Bench bench;
+    for (quint8 value : {0xFF, 0x00, 0x81}) {
+        bench.setPorts(value, value, value);
+        bench.debug->IO_polling_Timer();
+        for (int p = 0; p < 3; ++p) {
+            QVERIFY(!bench.debug->Vcc[p]->isChecked());
+            QVERIFY(!bench.debug->Ground[p]->isChecked());
+            QVERIFY(!bench.debug->Vcc[p]->isEnabled());
+            QVERIFY(!bench.debug->Ground[p]->isEnabled());
+        }
+    }
+}
+
+void DebugWindowTest::pollingFollowsTheLinesAndStopsWhenClosed() {
+    Bench bench;
+    bench.debug->IO_polling.start();
+    bench.setPorts(0x01, 0x02, 0x04);
+    QTRY_COMPARE(bench.shownPorts(), QList<quint8>({0x01, 0x02, 0x04}));
+    bench.setPorts(0x10, 0x20, 0x40);
+    QTRY_COMPARE(bench.shownPorts(), QList<quint8>({0x10, 0x20, 0x40}));
+
+    bench.debug->close();
+    QTRY_VERIFY(bench.debug.isNull()); // unloaded
+    QVERIFY(bench.window->Debug_Window.isNull());
+    QTest::qWait(100);
+    bench.module.clearCommands();
+    QTest::qWait(400);
+    QVERIFY(bench.module.commands().isEmpty());
+
+    // Opening again loads it again, polling included.
+    bench.window->Debug_io_Click();
+    QVERIFY(bench.window->Debug_Window);
+    QVERIFY(bench.window->Debug_Window->IO_polling.isActive());
+    QTRY_VERIFY(bench.module.commands().size() >= 3);
+}
+
+void DebugWindowTest::sendWritesTheValueToPortA_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sent"); // empty: nothing may be sent
+    QTest::newRow("0") << "0"
+                       << "A 00";
+    QTest::newRow("255") << "255"
+                         << "A FF";
+    QTest::newRow("5") << "5"
+                       << "A 05";
+    QTest::newRow("leading zero") << "010"
+                                  << "A 0A";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blank") << "  "
+                           << "";
+    QTest::newRow("text") << "abc"
+                          << "";
+    QTest::newRow("256") << "256"
+                         << "";
+    QTest::newRow("-1") << "-1"
+                        << "";
+    QTest::newRow("fraction") << "3.5"
+                              << "";
+    QTest::newRow("hex") << "0x05"
+                         << "";
+    QTest::newRow("far too big") << "99999999999999999999"
+                                 << "";
+}
+
+void DebugWindowTest::sendWritesTheValueToPortA() {
+    QFETCH(QString, text);
+    QFETCH(QString, sent);
+    Bench bench;
+    MessageRecorder recorder;
+    bench.module.setPort('a', 0x5A);
+    bench.debug->IO_value->setText(text);
+    QTest::mouseClick(bench.debug->Test_par_port_io, Qt::LeftButton);
+    if (sent.isEmpty()) {
+        QCOMPARE(recorder.messages.size(), 1);
+        QVERIFY(recorder.messages[0].text.contains(QStringLiteral("0 to 255")));
+        QTest::qWait(300);
+        QVERIFY(bench.module.commands().isEmpty());
+        QCOMPARE(bench.module.port('a'), quint8(0x5A));
+    } else {
+        QVERIFY(recorder.messages.isEmpty());
+        QTRY_VERIFY(!bench.module.commands().isEmpty());
+        QTest::qWait(100);
+        QCOMPARE(described(bench.module), QStringList({sent}));
+        QCOMPARE(bench.module.port('a'), quint8(sent.mid(2).toUInt(nullptr, 16)));
+    }
+}
+
+// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves debug-window.png there.
+void DebugWindowTest::screenshot() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    Bench bench;
+    bench.setPorts(0x05, 0x01, 0x00); // gate and a light up; the start button pressed
+    bench.debug->IO_polling_Timer();
+    QVERIFY(QTest::qWaitForWindowExposed(bench.debug));
+    QTest::qWait(200);
+    QVERIFY(bench.debug->grab().save(QDir(folder).filePath("debug-window.png")));
+}
+
+QTEST_MAIN(DebugWindowTest)
+#include "tst_debug_window.moc"
