@@ -187,9 +187,11 @@ QString configPathFor(const QString& programFolder) {
 
 bool saveConfigAtomically(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write (a full disk) shows in write()'s count: a buffered
+    // QSaveFile can take a partial flush for success and commit a truncated file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
