@@ -63,9 +63,9 @@ void frmAbout::Build_Controls() {
     lblTitle = Make_Label(this, {70, 16, 259, 32}, Arial(15.75, true), true);
     lblVersion = Make_Label(this, {72, 48, 259, 15}, Arial(9.75), false);
     const QString description[3] = {
-        QStringLiteral("Start gate controller for BMX racing:"),
-        QStringLiteral("drives the gate and the start lights"),
-        QStringLiteral("through a 24-line USB I/O module."),
+        QStringLiteral("Start gate controller for BMX racing."),
+        QStringLiteral("Drives the gate, start lights and tones."),
+        QStringLiteral("Works with a 24-line USB I/O module."),
     };
     const QRect places[3] = {{70, 64, 259, 22}, {72, 80, 259, 22}, {72, 104, 259, 22}};
     for (int i = 0; i < 3; ++i)
