@@ -1,0 +1,428 @@
+#include "sequence/sound_player.h"
+
+#include "sequence/sound_file_pulse.h"
+#include "sequence/sound_tone.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace korvane {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// PipeWire drops a few milliseconds from the end of a stream that runs dry.
+constexpr auto kTrailingSilence = 30ms;
+// How often a lost or absent server is looked for again.
+constexpr pa_usec_t kRetryUsec = 1'000'000;
+// Server-side buffering asked for: small, so sinks that cannot rewind start late by
+// at most this much.
+constexpr pa_usec_t kTargetLatencyUsec = 10'000;
+// A synchronous play asks the server where it is twice: right after the start, and
+// this long before the expected end, to correct for any drift.
+constexpr auto kRefineBeforeEnd = 20ms;
+// The longest wait for the server's timing reply; the sound's own length is waited
+// for anyway, so a short sound waits less.
+constexpr auto kTimingReplyLimit = 100ms;
+constexpr auto kShortestReplyWait = 5ms;
+// A synchronous play never blocks longer than the sound plus this, whatever the server.
+constexpr auto kLongestOverrun = 1s;
+
+constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32NE, kPlayerRate, kPlayerChannels};
+
+class MainloopLock {
+public:
+    explicit MainloopLock(pa_threaded_mainloop* loop)
+        : loop_(loop) {
+        pa_threaded_mainloop_lock(loop_);
+    }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+// Plays through one long-lived playback stream on libpulse's own thread. Every sound is
+// written whole into the server's buffer, so a blocked or busy GUI thread cannot starve
+// it. All members but the cache and the event counters belong to the mainloop lock.
+class PulseSoundPlayer final : public SoundPlayer {
+public:
+    PulseSoundPlayer();
+    ~PulseSoundPlayer() override;
+    PulseSoundPlayer(const PulseSoundPlayer&) = delete;
+    PulseSoundPlayer& operator=(const PulseSoundPlayer&) = delete;
+
+    void playAsync(const QString& fileName) override;
+    void playSync(const QString& fileName) override;
+
+private:
+    std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
+    bool startLocked(std::shared_ptr<const SoundBuffer> sound);
+    void writeLocked(std::size_t limit);
+    bool streamReadyLocked() const;
+    std::optional<Clock::time_point> expectedEnd(Clock::duration replyLimit);
+    void waitUntilPlayed(Clock::time_point start, const SoundBuffer& sound);
+
+    void connectLocked();
+    void openStreamLocked();
+    void closeStreamLocked();
+    void disconnectLocked();
+    void scheduleRetryLocked();
+    void notifyWaiter(bool timingReply);
+
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onWritable(pa_stream* stream, size_t bytes, void* self);
+    static void onTimingUpdate(pa_stream* stream, int success, void* self);
+    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval* time,
+                        void* self);
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    pa_time_event* retry_ = nullptr;
+    std::shared_ptr<const SoundBuffer> playing_;
+    std::size_t writtenBytes_ = 0;
+
+    // Wakes a synchronous play waiting for the server, without holding the mainloop lock.
+    std::mutex eventMutex_;
+    std::condition_variable eventArrived_;
+    std::uint64_t events_ = 0;
+    std::uint64_t timingReplies_ = 0;
+
+    SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(kTrailingSilence)};
+    std::shared_ptr<const SoundBuffer> defaultTone_;
+};
+
+std::shared_ptr<const SoundBuffer> makeDefaultSound() {
+    SoundBuffer tone = toPlayerFormat(makeDefaultTone(kPlayerRate), 1, kPlayerRate);
+    appendSilence(tone, kTrailingSilence);
+    return std::make_shared<const SoundBuffer>(std::move(tone));
+}
+
+pa_usec_t bytesToUsec(std::size_t bytes) {
+    return pa_bytes_to_usec(bytes, &kSpec);
+}
+
+PulseSoundPlayer::PulseSoundPlayer()
+    : defaultTone_(makeDefaultSound()) {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) {
+        return;
+    }
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+        return;
+    }
+    const MainloopLock lock(loop_);
+    connectLocked();
+}
+
+PulseSoundPlayer::~PulseSoundPlayer() {
+    if (loop_ == nullptr) {
+        return;
+    }
+    {
+        const MainloopLock lock(loop_);
+        if (retry_ != nullptr) {
+            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
+            retry_ = nullptr;
+        }
+        disconnectLocked();
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+}
+
+void PulseSoundPlayer::playAsync(const QString& fileName) {
+    auto sound = soundFor(fileName);
+    if (loop_ != nullptr) {
+        const MainloopLock lock(loop_);
+        startLocked(std::move(sound));
+    }
+}
+
+void PulseSoundPlayer::playSync(const QString& fileName) {
+    const auto start = Clock::now();
+    const auto sound = soundFor(fileName);
+    bool started = false;
+    if (loop_ != nullptr) {
+        const MainloopLock lock(loop_);
+        started = startLocked(sound);
+    }
+    if (started) {
+        waitUntilPlayed(start, *sound);
+    } else {
+        std::this_thread::sleep_until(start + sound->audibleLength());
+    }
+}
+
+std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fileName) {
+    auto sound = cache_.find(fileName);
+    return sound ? sound : defaultTone_;
+}
+
+bool PulseSoundPlayer::streamReadyLocked() const {
+    return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+// Cuts whatever is playing and queues the new sound in its place.
+bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
+    if (!streamReadyLocked()) {
+        return false;
+    }
+    if (pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr)) {
+        pa_operation_unref(flush);
+    }
+    playing_ = std::move(sound);
+    writtenBytes_ = 0;
+    // The server refuses more than its buffer's maximum in one go; a sound longer than
+    // that (about ten seconds) is topped up from the write callback on libpulse's thread.
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
+    writeLocked(attr != nullptr ? attr->maxlength : playing_->bytes());
+    return true;
+}
+
+void PulseSoundPlayer::writeLocked(std::size_t limit) {
+    if (!playing_) {
+        return;
+    }
+    const std::size_t frameBytes = pa_frame_size(&kSpec);
+    const std::size_t bytes =
+        std::min(playing_->bytes() - writtenBytes_, limit) / frameBytes * frameBytes;
+    if (bytes == 0) {
+        return;
+    }
+    const auto* data = reinterpret_cast<const char*>(playing_->samples.data()) + writtenBytes_;
+    if (pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0) {
+        writtenBytes_ += bytes;
+    }
+}
+
+// When the audible part of the current sound ends, by the server's clock; empty when the
+// server cannot tell (gone, or no reply in time).
+std::optional<Clock::time_point> PulseSoundPlayer::expectedEnd(Clock::duration replyLimit) {
+    std::uint64_t repliesBefore = 0;
+    std::uint64_t eventsBefore = 0;
+    {
+        const MainloopLock lock(loop_);
+        if (!streamReadyLocked()) {
+            return std::nullopt;
+        }
+        {
+            const std::lock_guard guard(eventMutex_);
+            repliesBefore = timingReplies_;
+            eventsBefore = events_;
+        }
+        pa_operation* update = pa_stream_update_timing_info(stream_, onTimingUpdate, this);
+        if (update == nullptr) {
+            return std::nullopt;
+        }
+        pa_operation_unref(update);
+    }
+    {
+        std::unique_lock guard(eventMutex_);
+        const bool replied = eventArrived_.wait_for(guard, replyLimit, [&] {
+            return timingReplies_ != repliesBefore || events_ != eventsBefore;
+        });
+        if (!replied || timingReplies_ == repliesBefore) {
+            return std::nullopt;
+        }
+    }
+    const MainloopLock lock(loop_);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (!streamReadyLocked() || !playing_ ||
+        pa_stream_get_latency(stream_, &latency, &negative) < 0) {
+        return std::nullopt;
+    }
+    // Latency covers what is written; add what is not yet, less the trailing silence.
+    const pa_usec_t unwritten = bytesToUsec(playing_->bytes() - writtenBytes_);
+    const pa_usec_t silence =
+        bytesToUsec((playing_->frames() - playing_->audibleFrames) * pa_frame_size(&kSpec));
+    const auto remaining = static_cast<std::int64_t>(negative != 0 ? 0 : latency) +
+                           static_cast<std::int64_t>(unwritten) -
+                           static_cast<std::int64_t>(silence);
+    return Clock::now() + std::chrono::microseconds(std::max<std::int64_t>(remaining, 0));
+}
+
+// Blocks until the sound's audible part has been played, never returning before its
+// length has passed since the call nor long after.
+void PulseSoundPlayer::waitUntilPlayed(Clock::time_point start, const SoundBuffer& sound) {
+    const auto earliest = start + sound.audibleLength();
+    const auto latest = earliest + kLongestOverrun;
+    const auto bounded = [&](std::optional<Clock::time_point> end, Clock::time_point fallback) {
+        return std::clamp(end.value_or(fallback), earliest, latest);
+    };
+    const auto firstLimit =
+        std::clamp<Clock::duration>(earliest - Clock::now(), kShortestReplyWait, kTimingReplyLimit);
+    auto end = bounded(expectedEnd(firstLimit), earliest);
+    if (end - Clock::now() > 2 * kRefineBeforeEnd) {
+        std::this_thread::sleep_until(end - kRefineBeforeEnd);
+        end = bounded(expectedEnd(kRefineBeforeEnd), end);
+    }
+    std::this_thread::sleep_until(end);
+}
+
+void PulseSoundPlayer::connectLocked() {
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Korvane");
+    if (context_ == nullptr) {
+        return;
+    }
+    pa_context_set_state_callback(context_, onContextState, this);
+    // Never start a server: with none running the attempt fails at once.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        scheduleRetryLocked();
+    }
+}
+
+void PulseSoundPlayer::openStreamLocked() {
+    closeStreamLocked();
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    stream_ = pa_stream_new(context_, "Start sounds", &kSpec, &map);
+    if (stream_ == nullptr) {
+        scheduleRetryLocked();
+        return;
+    }
+    pa_stream_set_state_callback(stream_, onStreamState, this);
+    pa_stream_set_write_callback(stream_, onWritable, this);
+    // prebuf 0: play whatever arrives at once and keep running through silence, so the
+    // sink stays awake and a flush followed by a write starts the new sound immediately.
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &kSpec));
+    attr.prebuf = 0;
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        closeStreamLocked();
+        scheduleRetryLocked();
+    }
+}
+
+void PulseSoundPlayer::closeStreamLocked() {
+    playing_.reset();
+    writtenBytes_ = 0;
+    if (stream_ == nullptr) {
+        return;
+    }
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
+        pa_stream_disconnect(stream_);
+    }
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void PulseSoundPlayer::disconnectLocked() {
+    closeStreamLocked();
+    if (context_ == nullptr) {
+        return;
+    }
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        pa_context_disconnect(context_);
+    }
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+void PulseSoundPlayer::scheduleRetryLocked() {
+    if (retry_ != nullptr) {
+        return;
+    }
+    if (context_ != nullptr) {
+        // On the monotonic clock, so a change of the wall clock cannot delay it.
+        retry_ = pa_context_rttime_new(context_, pa_rtclock_now() + kRetryUsec, onRetry, this);
+        return;
+    }
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, kRetryUsec);
+    retry_ = api->time_new(api, &when, onRetry, this);
+}
+
+void PulseSoundPlayer::notifyWaiter(bool timingReply) {
+    {
+        const std::lock_guard guard(eventMutex_);
+        ++events_;
+        if (timingReply) {
+            ++timingReplies_;
+        }
+    }
+    eventArrived_.notify_all();
+}
+
+void PulseSoundPlayer::onContextState(pa_context* context, void* self) {
+    auto* player = static_cast<PulseSoundPlayer*>(self);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        player->openStreamLocked();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        player->scheduleRetryLocked();
+        break;
+    default:
+        break;
+    }
+    player->notifyWaiter(false);
+}
+
+void PulseSoundPlayer::onStreamState(pa_stream* stream, void* self) {
+    auto* player = static_cast<PulseSoundPlayer*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        player->scheduleRetryLocked();
+    }
+    player->notifyWaiter(false);
+}
+
+void PulseSoundPlayer::onWritable(pa_stream*, size_t bytes, void* self) {
+    static_cast<PulseSoundPlayer*>(self)->writeLocked(bytes);
+}
+
+void PulseSoundPlayer::onTimingUpdate(pa_stream*, int, void* self) {
+    static_cast<PulseSoundPlayer*>(self)->notifyWaiter(true);
+}
+
+// Runs on libpulse's thread: reopens the stream if only that was lost, else reconnects.
+void PulseSoundPlayer::onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                               void* self) {
+    auto* player = static_cast<PulseSoundPlayer*>(self);
+    api->time_free(event);
+    player->retry_ = nullptr;
+    if (player->context_ != nullptr && pa_context_get_state(player->context_) == PA_CONTEXT_READY) {
+        if (player->stream_ == nullptr ||
+            !PA_STREAM_IS_GOOD(pa_stream_get_state(player->stream_))) {
+            player->openStreamLocked();
+        }
+        return;
+    }
+    player->disconnectLocked();
+    player->connectLocked();
+}
+
+} // namespace
+
+std::unique_ptr<SoundPlayer> createSystemSoundPlayer() {
+    return std::make_unique<PulseSoundPlayer>();
+}
+
+} // namespace korvane

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace korvane::test {
+
+// Audio captured from the null sink's monitor, mono float, placed on CLOCK_MONOTONIC in
+// nanoseconds (the clock of monotonicNs() and std::chrono::steady_clock). The placement
+// comes from when the samples arrived, so it is good to a few tens of milliseconds:
+// compare positions within one recording for anything finer.
+class Recording {
+public:
+    static constexpr int kRate = 48000;
+
+    Recording(std::vector<float> samples, qint64 firstSampleNs);
+
+    qint64 timeOf(std::size_t index) const;
+    std::size_t indexAt(qint64 ns) const; // clamped to the recording
+    qint64 endNs() const { return timeOf(samples_.size()); }
+    const std::vector<float>& samples() const { return samples_; }
+
+    // The first / last instant in [fromNs, toNs) whose magnitude exceeds `level`.
+    std::optional<qint64> firstAbove(float level, qint64 fromNs, qint64 toNs) const;
+    std::optional<qint64> lastAbove(float level, qint64 fromNs, qint64 toNs) const;
+    double rms(qint64 fromNs, qint64 toNs) const;
+    // The pitch of a plain tone in [fromNs, toNs), from its zero crossings; 0 if silent.
+    double toneFrequency(qint64 fromNs, qint64 toNs) const;
+
+private:
+    std::vector<float> samples_;
+    qint64 firstSampleNs_;
+};
+
+// A private PulseAudio server with one null sink, "gate", as the default sink, whose
+// monitor is recorded from start() to stop(). The server lives in a temporary runtime
+// folder; this process's clients (libpulse reads PULSE_SERVER when it connects) are
+// pointed at it from construction on, so a player made before start() finds the server
+// when it appears, and finds none after stop().
+class PulseServer {
+public:
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    // pulseaudio, pactl and parec are on the PATH.
+    static bool isInstalled();
+    static qint64 nowNs();
+
+    // Starts the server and the recorder and waits until the recording runs steadily
+    // (the null sink delivers its first two seconds in one block). Returns false with a
+    // reason in `error` when something did not start.
+    bool start(QString* error = nullptr);
+    void stop();
+    bool isRunning() const { return serverPid_ > 0; }
+
+    // Waits until the recording reaches `ns`, at most `limitMs`.
+    bool waitForRecording(qint64 ns, int limitMs = 3000) const;
+    Recording recording() const;
+
+private:
+    bool startServer(QString* error);
+    bool startRecorder(QString* error);
+    void stopRecorder();
+    void readRecorder(int fd);
+    QString socketPath() const;
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QByteArray previousServer_;
+    bool hadPreviousServer_ = false;
+    pid_t serverPid_ = -1;
+    pid_t recorderPid_ = -1;
+    std::thread reader_;
+
+    mutable std::mutex mutex_;
+    std::vector<float> samples_;
+    qint64 firstSampleNs_ = 0;
+    bool placed_ = false;
+};
+
+} // namespace korvane::test

@@ -1,0 +1,533 @@
+// The sound service: decoding every WAV encoding into the player's format, and the
+// PulseAudio player playing into a private server's null sink whose output is recorded.
+#include "pulse_server.h"
+#include "sequence/sound_file_pulse.h"
+#include "sequence/sound_player.h"
+#include "sequence/sound_tone.h"
+#include "sequence/sound_wav.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <thread>
+#include <unistd.h>
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+constexpr qint64 kMs = 1'000'000;
+constexpr int kDefaultToneMs = 200;
+constexpr double kDefaultToneHz = 880.0;
+constexpr float kAudible = 0.01f;
+
+struct ToneFile {
+    int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    int rate = 48000;
+    int channels = 1;
+    double seconds = 0.5;
+    double frequency = 632.0;
+    double amplitude = 0.5;
+};
+
+bool writeTone(const QString& path, const ToneFile& tone) {
+    SF_INFO info{};
+    info.samplerate = tone.rate;
+    info.channels = tone.channels;
+    info.format = tone.format;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        return false;
+    }
+    const auto frames = static_cast<sf_count_t>(tone.seconds * tone.rate);
+    std::vector<float> samples(static_cast<std::size_t>(frames * tone.channels));
+    for (sf_count_t i = 0; i < frames; ++i) {
+        const double phase = 2.0 * std::numbers::pi * tone.frequency * double(i) / tone.rate;
+        for (int c = 0; c < tone.channels; ++c) {
+            samples[std::size_t(i * tone.channels + c)] = float(tone.amplitude * std::sin(phase));
+        }
+    }
+    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return written;
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// The highest level of one channel, leaving out `marginFrames` at each end.
+double peak(const SoundBuffer& sound, int channel, std::size_t marginFrames = 0) {
+    double highest = 0.0;
+    for (std::size_t i = marginFrames; i + marginFrames < sound.audibleFrames; ++i) {
+        highest = std::max(highest, double(std::abs(sound.samples[i * kPlayerChannels + channel])));
+    }
+    return highest;
+}
+
+// Pitch from the zero crossings of one channel, over its first `lengthMs`.
+double frequency(const SoundBuffer& sound, int channel, int lengthMs) {
+    std::vector<float> mono(sound.audibleFrames);
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        mono[i] = sound.samples[i * kPlayerChannels + channel];
+    }
+    const Recording asRecording(std::move(mono), 0);
+    return asRecording.toneFrequency(0, lengthMs * kMs);
+}
+
+qint64 msSince(qint64 startNs) {
+    return (PulseServer::nowNs() - startNs) / kMs;
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Sends this process's stdout and stderr to a file while it lives, so a test can check
+// that the player prints nothing.
+class OutputCapture {
+public:
+    OutputCapture() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        file_ = std::tmpfile();
+        savedOut_ = dup(STDOUT_FILENO);
+        savedErr_ = dup(STDERR_FILENO);
+        dup2(fileno(file_), STDOUT_FILENO);
+        dup2(fileno(file_), STDERR_FILENO);
+    }
+    ~OutputCapture() {
+        finish();
+        std::fclose(file_);
+    }
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+
+    QByteArray finish() {
+        if (savedOut_ >= 0) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            dup2(savedOut_, STDOUT_FILENO);
+            dup2(savedErr_, STDERR_FILENO);
+            close(savedOut_);
+            close(savedErr_);
+            savedOut_ = savedErr_ = -1;
+        }
+        QFile captured;
+        captured.open(file_, QIODevice::ReadOnly);
+        captured.seek(0);
+        return captured.readAll();
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+    int savedOut_ = -1;
+    int savedErr_ = -1;
+};
+
+} // namespace
+
+class SoundTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void everyWavEncodingDecodesToItsLengthLevelAndPitch_data();
+    void everyWavEncodingDecodesToItsLengthLevelAndPitch();
+    void downsamplingRemovesWhatTheNewRateCannotHold();
+    void unreadableFilesAreRefused_data();
+    void unreadableFilesAreRefused();
+    void changedFileIsDecodedAgain();
+    void defaultToneMakesAPlayableWavFile();
+    void startSoundsHaveTheirLengthsAndNoLeadingSilence_data();
+    void startSoundsHaveTheirLengthsAndNoLeadingSilence();
+
+    void withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength();
+    void playerFindsAServerThatStartsLater();
+    void toneStartsWhenPlayed();
+    void newSoundCutsTheOldOne();
+    void syncPlayReturnsWhenTheSoundHasPlayed();
+    void unplayableFilesPlayTheDefaultTone_data();
+    void unplayableFilesPlayTheDefaultTone();
+    void floatWavIsAudible();
+    void playerReconnectsAfterServerRestart();
+
+private:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    void requireServer();
+    SoundPlayer& player();
+    // Waits until `lengthMs` after `fromNs` and returns the recording up to there.
+    Recording recordAfter(qint64 fromNs, int lengthMs);
+
+    QTemporaryDir dir_;
+    std::unique_ptr<PulseServer> server_;
+    std::unique_ptr<SoundPlayer> player_;
+};
+
+void SoundTest::initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(writeTone(path("tone500.wav"), {}));
+    QVERIFY(writeTone(path("long2000.wav"), {.seconds = 2.0}));
+    QVERIFY(writeTone(path("float440.wav"), {.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                             .rate = 44100,
+                                             .channels = 2,
+                                             .frequency = 440.0}));
+    QVERIFY(writeTone(path("silence300.wav"), {.seconds = 0.3, .amplitude = 0.0}));
+    QVERIFY(writeTone(path("aiff.wav"), {.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16}));
+    QVERIFY(writeTone(path("toolong.wav"),
+                      {.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8, .rate = 8000, .seconds = 61.0}));
+    writeBytes(path("empty.wav"), {});
+    writeBytes(path("text.wav"), "a text file, not a sound\n");
+    QFile whole(path("tone500.wav"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    writeBytes(path("truncated.wav"), whole.read(30));
+    QVERIFY(whole.seek(0));
+    writeBytes(path("headeronly.wav"), whole.read(44));
+    // From here on this process's clients look for the private server, not yet running.
+    server_ = std::make_unique<PulseServer>();
+}
+
+void SoundTest::cleanupTestCase() {
+    player_.reset();
+    server_.reset();
+}
+
+void SoundTest::requireServer() {
+    if (!PulseServer::isInstalled()) {
+        QSKIP("pulseaudio, pactl or parec is not installed: the audio checks need a real "
+              "sound server (Debian packages pulseaudio and pulseaudio-utils)");
+    }
+    QString error;
+    QVERIFY2(server_->start(&error), qPrintable(error));
+}
+
+SoundPlayer& SoundTest::player() {
+    if (!player_) {
+        player_ = createSystemSoundPlayer();
+        sleepMs(300); // connecting takes a few milliseconds; a start comes much later
+    }
+    return *player_;
+}
+
+Recording SoundTest::recordAfter(qint64 fromNs, int lengthMs) {
+    const qint64 untilNs = fromNs + lengthMs * kMs;
+    sleepMs(int((untilNs - PulseServer::nowNs()) / kMs));
+    if (!server_->waitForRecording(untilNs)) {
+        qWarning("the recording stopped short");
+    }
+    return server_->recording();
+}
+
+void SoundTest::everyWavEncodingDecodesToItsLengthLevelAndPitch_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    const auto row = [](const char* name, int subtype, int rate, int channels) {
+        QTest::newRow(name) << (SF_FORMAT_WAV | subtype) << rate << channels;
+    };
+    row("8-bit 8 kHz mono", SF_FORMAT_PCM_U8, 8000, 1);
+    row("16-bit 44.1 kHz mono", SF_FORMAT_PCM_16, 44100, 1);
+    row("16-bit 48 kHz stereo", SF_FORMAT_PCM_16, 48000, 2);
+    row("24-bit 96 kHz stereo", SF_FORMAT_PCM_24, 96000, 2);
+    row("32-bit 22.05 kHz mono", SF_FORMAT_PCM_32, 22050, 1);
+    row("float 44.1 kHz stereo", SF_FORMAT_FLOAT, 44100, 2);
+    row("double 48 kHz mono", SF_FORMAT_DOUBLE, 48000, 1);
+    row("IMA ADPCM 22.05 kHz mono", SF_FORMAT_IMA_ADPCM, 22050, 1);
+    row("MS ADPCM 11.025 kHz stereo", SF_FORMAT_MS_ADPCM, 11025, 2);
+    QTest::newRow("WAVEX 16-bit 32 kHz") << (SF_FORMAT_WAVEX | SF_FORMAT_PCM_16) << 32000 << 1;
+}
+
+void SoundTest::everyWavEncodingDecodesToItsLengthLevelAndPitch() {
+    QFETCH(int, format);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    const QString file = path("encoding.wav");
+    QVERIFY(writeTone(file, {.format = format,
+                             .rate = rate,
+                             .channels = channels,
+                             .seconds = 0.4,
+                             .frequency = 440.0}));
+
+    const auto sound = decodeSoundFile(file);
+    QVERIFY(sound.has_value());
+    // ADPCM rounds the length up to whole blocks.
+    QVERIFY(std::abs(double(sound->audibleFrames) - 0.4 * kPlayerRate) < 0.05 * kPlayerRate);
+    QCOMPARE(sound->frames(), sound->audibleFrames);
+    const auto headerLength = wavFileLength(file);
+    QVERIFY(headerLength.has_value());
+    QVERIFY2(std::abs(headerLength->count() - 400) <= 20,
+             qPrintable(QString::number(headerLength->count())));
+    for (int channel = 0; channel < kPlayerChannels; ++channel) {
+        QVERIFY2(std::abs(peak(*sound, channel) - 0.5) < 0.06,
+                 qPrintable(QString::number(peak(*sound, channel))));
+        const double pitch = frequency(*sound, channel, 350);
+        QVERIFY2(std::abs(pitch - 440.0) < 5.0, qPrintable(QString::number(pitch)));
+    }
+}
+
+void SoundTest::downsamplingRemovesWhatTheNewRateCannotHold() {
+    // 30 kHz is above the 24 kHz limit of the player's rate: without a low-pass filter it
+    // would fold back as an audible 18 kHz tone.
+    const QString file = path("ultrasonic.wav");
+    QVERIFY(writeTone(file, {.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                             .rate = 96000,
+                             .seconds = 0.2,
+                             .frequency = 30000.0}));
+    const auto sound = decodeSoundFile(file);
+    QVERIFY(sound.has_value());
+    // The tone starts and stops abruptly; leave out the clicks at both ends.
+    const std::size_t margin = kPlayerRate / 100;
+    QVERIFY2(peak(*sound, 0, margin) < 0.01, qPrintable(QString::number(peak(*sound, 0, margin))));
+}
+
+void SoundTest::unreadableFilesAreRefused_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("missing") << "missing.wav";
+    QTest::newRow("empty") << "empty.wav";
+    QTest::newRow("text") << "text.wav";
+    QTest::newRow("header cut short") << "truncated.wav";
+    QTest::newRow("header without audio") << "headeronly.wav";
+    QTest::newRow("not a WAV container") << "aiff.wav";
+    QTest::newRow("longer than a minute") << "toolong.wav";
+    QTest::newRow("a folder") << ".";
+}
+
+void SoundTest::unreadableFilesAreRefused() {
+    QFETCH(QString, file);
+    QVERIFY(!decodeSoundFile(path(file)).has_value());
+    QVERIFY(!wavFileLength(path(file)).has_value());
+}
+
+void SoundTest::changedFileIsDecodedAgain() {
+    const QString file = path("changing.wav");
+    SoundFileCache cache(std::chrono::milliseconds(30));
+    QVERIFY(writeTone(file, {.seconds = 0.1}));
+    const auto first = cache.find(file);
+    QVERIFY(first);
+    QCOMPARE(first->audibleFrames, std::size_t(0.1 * kPlayerRate));
+    QCOMPARE(first->frames(), first->audibleFrames + std::size_t(0.03 * kPlayerRate));
+    QCOMPARE(cache.find(file), first);
+
+    QVERIFY(writeTone(file, {.seconds = 0.25}));
+    const auto second = cache.find(file);
+    QVERIFY(second);
+    QCOMPARE(second->audibleFrames, std::size_t(0.25 * kPlayerRate));
+
+    QFile::remove(file);
+    QVERIFY(!cache.find(file));
+}
+
+void SoundTest::defaultToneMakesAPlayableWavFile() {
+    const QString file = path("default.wav");
+    writeBytes(file, makeWavFile(makeDefaultTone(44100), 44100));
+    QCOMPARE(wavFileLength(file), std::optional(std::chrono::milliseconds(kDefaultToneMs)));
+    const auto sound = decodeSoundFile(file);
+    QVERIFY(sound.has_value());
+    QCOMPARE(sound->audibleLength(), std::chrono::microseconds(kDefaultToneMs * 1000));
+    QVERIFY(std::abs(peak(*sound, 0) - 0.5) < 0.01);
+    QVERIFY(std::abs(frequency(*sound, 1, kDefaultToneMs) - kDefaultToneHz) < 5.0);
+}
+
+void SoundTest::startSoundsHaveTheirLengthsAndNoLeadingSilence_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("shortestMs");
+    QTest::addColumn<int>("longestMs");
+    QTest::newRow("ok_riders") << "ok_riders.wav" << 1500 << 3599;
+    QTest::newRow("Riders_ready") << "Riders_ready.wav" << 400 << 999;
+    QTest::newRow("Watch_the_gate") << "Watch_the_gate.wav" << 1000 << 1500;
+    QTest::newRow("BMX_start_tone") << "BMX_start_tone.wav" << 55 << 65;
+    QTest::newRow("BMX_start_tone_long") << "BMX_start_tone_long.wav" << 1950 << 2050;
+}
+
+void SoundTest::startSoundsHaveTheirLengthsAndNoLeadingSilence() {
+    QFETCH(QString, file);
+    QFETCH(int, shortestMs);
+    QFETCH(int, longestMs);
+    const QString source =
+        qEnvironmentVariable("KORVANE_SOURCE_DIR", QFileInfo(__FILE__).dir().filePath(".."));
+    const auto sound = decodeSoundFile(QDir(source).filePath("sounds/" + file));
+    QVERIFY(sound.has_value());
+    const auto lengthMs = sound->audibleLength().count() / 1000;
+    QVERIFY2(lengthMs >= shortestMs && lengthMs <= longestMs,
+             qPrintable(QString::number(lengthMs)));
+    std::vector<float> left(sound->audibleFrames);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = sound->samples[i * kPlayerChannels];
+    }
+    const Recording asRecording(std::move(left), 0);
+    const auto onset = asRecording.firstAbove(0.03f, 0, asRecording.endNs());
+    QVERIFY(onset.has_value());
+    QVERIFY2(*onset < 20 * kMs, qPrintable(QString::number(*onset / kMs)));
+}
+
+void SoundTest::withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength() {
+    QVERIFY(!server_->isRunning());
+    OutputCapture capture;
+    auto player = createSystemSoundPlayer();
+    qint64 startNs = PulseServer::nowNs();
+    player->playAsync(path("tone500.wav"));
+    const qint64 asyncMs = msSince(startNs);
+    startNs = PulseServer::nowNs();
+    player->playSync(path("tone500.wav"));
+    const qint64 syncMs = msSince(startNs);
+    startNs = PulseServer::nowNs();
+    player->playSync(path("text.wav"));
+    const qint64 defaultMs = msSince(startNs);
+    player.reset();
+    const QByteArray printed = capture.finish();
+
+    QVERIFY2(asyncMs < 50, qPrintable(QString::number(asyncMs)));
+    QVERIFY2(syncMs >= 495 && syncMs <= 650, qPrintable(QString::number(syncMs)));
+    QVERIFY2(defaultMs >= kDefaultToneMs - 5 && defaultMs <= kDefaultToneMs + 150,
+             qPrintable(QString::number(defaultMs)));
+    QCOMPARE(printed, QByteArray());
+}
+
+void SoundTest::playerFindsAServerThatStartsLater() {
+    if (!PulseServer::isInstalled()) {
+        QSKIP("pulseaudio is not installed");
+    }
+    server_->stop();
+    player_.reset();
+    player();        // made while no server runs
+    requireServer(); // longer than the player's retry interval
+
+    const qint64 playNs = PulseServer::nowNs();
+    player().playAsync(path("tone500.wav"));
+    const Recording recording = recordAfter(playNs, 700);
+    QVERIFY(recording.firstAbove(kAudible, playNs - 50 * kMs, playNs + 200 * kMs).has_value());
+}
+
+void SoundTest::toneStartsWhenPlayed() {
+    requireServer();
+    const QString tone = path("tone500.wav");
+    player().playAsync(path("silence300.wav")); // decoded, ready
+    sleepMs(400);
+
+    const qint64 playNs = PulseServer::nowNs();
+    player().playAsync(tone);
+    const qint64 callMs = msSince(playNs);
+    const Recording recording = recordAfter(playNs, 800);
+
+    QVERIFY2(callMs < 20, qPrintable(QString::number(callMs)));
+    QCOMPARE(recording.rms(playNs - 300 * kMs, playNs - 60 * kMs), 0.0);
+    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 400 * kMs);
+    QVERIFY(onset.has_value());
+    // Where the recording places samples is only good to a few tens of milliseconds.
+    QVERIFY2(*onset < playNs + 100 * kMs, qPrintable(QString::number((*onset - playNs) / kMs)));
+    const auto end = recording.lastAbove(kAudible, *onset, *onset + 700 * kMs);
+    QVERIFY(end.has_value());
+    QVERIFY2(std::abs(*end - *onset - 500 * kMs) < 10 * kMs,
+             qPrintable(QString::number((*end - *onset) / kMs)));
+}
+
+void SoundTest::newSoundCutsTheOldOne() {
+    requireServer();
+    player().playAsync(path("long2000.wav"));
+    sleepMs(400);
+    const qint64 cutNs = PulseServer::nowNs();
+    player().playAsync(path("silence300.wav"));
+    const Recording recording = recordAfter(cutNs, 800);
+
+    QVERIFY(recording.rms(cutNs - 250 * kMs, cutNs - 60 * kMs) > 0.2);
+    const auto lastHeard = recording.lastAbove(kAudible, cutNs - 100 * kMs, cutNs + 800 * kMs);
+    QVERIFY(lastHeard.has_value());
+    QVERIFY2(*lastHeard < cutNs + 100 * kMs,
+             qPrintable(QString::number((*lastHeard - cutNs) / kMs)));
+}
+
+void SoundTest::syncPlayReturnsWhenTheSoundHasPlayed() {
+    requireServer();
+    player().playAsync(path("silence300.wav"));
+    sleepMs(400);
+    const qint64 playNs = PulseServer::nowNs();
+    player().playSync(path("tone500.wav"));
+    const qint64 returnNs = PulseServer::nowNs();
+    // Whatever follows at once must not cut the end off.
+    player().playAsync(path("silence300.wav"));
+    const Recording recording = recordAfter(returnNs, 400);
+
+    QVERIFY2(returnNs - playNs >= 495 * kMs && returnNs - playNs <= 650 * kMs,
+             qPrintable(QString::number((returnNs - playNs) / kMs)));
+    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, returnNs);
+    QVERIFY(onset.has_value());
+    const auto end = recording.lastAbove(kAudible, *onset, returnNs + 300 * kMs);
+    QVERIFY(end.has_value());
+    QVERIFY2(*end - *onset > 490 * kMs, qPrintable(QString::number((*end - *onset) / kMs)));
+}
+
+void SoundTest::unplayableFilesPlayTheDefaultTone_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("missing") << "missing.wav";
+    QTest::newRow("empty") << "empty.wav";
+    QTest::newRow("text") << "text.wav";
+    QTest::newRow("header cut short") << "truncated.wav";
+    QTest::newRow("header without audio") << "headeronly.wav";
+    QTest::newRow("longer than a minute") << "toolong.wav";
+}
+
+void SoundTest::unplayableFilesPlayTheDefaultTone() {
+    QFETCH(QString, file);
+    requireServer();
+    OutputCapture capture;
+    const qint64 playNs = PulseServer::nowNs();
+    player().playSync(path(file));
+    const qint64 returnNs = PulseServer::nowNs();
+    const QByteArray printed = capture.finish();
+    const Recording recording = recordAfter(returnNs, 100);
+
+    QCOMPARE(printed, QByteArray());
+    QVERIFY2(returnNs - playNs >= (kDefaultToneMs - 5) * kMs &&
+                 returnNs - playNs <= (kDefaultToneMs + 150) * kMs,
+             qPrintable(QString::number((returnNs - playNs) / kMs)));
+    const double pitch = recording.toneFrequency(playNs - 60 * kMs, returnNs + 60 * kMs);
+    QVERIFY2(std::abs(pitch - kDefaultToneHz) < 0.03 * kDefaultToneHz,
+             qPrintable(QString::number(pitch)));
+}
+
+void SoundTest::floatWavIsAudible() {
+    requireServer();
+    const qint64 playNs = PulseServer::nowNs();
+    player().playAsync(path("float440.wav"));
+    const Recording recording = recordAfter(playNs, 700);
+
+    QVERIFY(recording.rms(playNs - 60 * kMs, playNs + 600 * kMs) > 0.1);
+    const double pitch = recording.toneFrequency(playNs - 60 * kMs, playNs + 600 * kMs);
+    QVERIFY2(std::abs(pitch - 440.0) < 0.03 * 440.0, qPrintable(QString::number(pitch)));
+}
+
+void SoundTest::playerReconnectsAfterServerRestart() {
+    requireServer();
+    player().playSync(path("silence300.wav"));
+    server_->stop();
+
+    qint64 startNs = PulseServer::nowNs();
+    player().playAsync(path("tone500.wav"));
+    QVERIFY(msSince(startNs) < 50);
+    startNs = PulseServer::nowNs();
+    player().playSync(path("tone500.wav"));
+    const qint64 syncMs = msSince(startNs);
+    QVERIFY2(syncMs >= 495 && syncMs <= 650, qPrintable(QString::number(syncMs)));
+
+    requireServer();
+    const qint64 playNs = PulseServer::nowNs();
+    player().playAsync(path("tone500.wav"));
+    const Recording recording = recordAfter(playNs, 700);
+    QVERIFY(recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 200 * kMs).has_value());
+}
+
+QTEST_GUILESS_MAIN(SoundTest)
+#include "tst_sound.moc"
