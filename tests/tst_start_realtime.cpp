@@ -87,6 +87,13 @@ void verifyTimeline(const Timeline& t, int beepMs) {
     VERIFY_WITHIN(msBetween(t.beeps[3], t.ready), 9990, 10800);
 }
 
+// On a busy machine the module may answer a poll after its 100 ms: the program then
+// shows "Read Timeout" and reads one reply behind, which these starts survive.
+void noteLateReplies(StartRig& rig) {
+    if (!rig.messages().messages.isEmpty())
+        qWarning("%d poll(s) timed out during the start", int(rig.messages().messages.size()));
+}
+
 } // namespace
 
 class StartRealtimeTest : public QObject {
@@ -106,7 +113,7 @@ private:
 
 void StartRealtimeTest::init() {
     rig_ = std::make_unique<StartRig>();
-    rig_->load();
+    QVERIFY(rig_->load());
 }
 
 void StartRealtimeTest::cleanup() {
@@ -123,6 +130,7 @@ void StartRealtimeTest::externalStartDropsWithTheFirstBeep() {
     StartRig& rig = *rig_;
     prepare(0, 150);
     runExternalStart(rig);
+    noteLateReplies(rig);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(rig.outputs(), expectedOutputs(1));
@@ -139,6 +147,7 @@ void StartRealtimeTest::externalStartDropsBeforeTheLongTone() {
     StartRig& rig = *rig_;
     prepare(3, 250);
     runExternalStart(rig);
+    noteLateReplies(rig);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(rig.outputs(), expectedOutputs(4));
@@ -152,17 +161,21 @@ void StartRealtimeTest::externalStartDropsBeforeTheLongTone() {
 void StartRealtimeTest::moduleFallingSilentMidStartShowsOneMessageAndTheStartCompletes() {
     StartRig& rig = *rig_;
     prepare(1, 150);
-    MessageRecorder recorder;
+    MessageRecorder& recorder = rig.messages();
     // The operator leaves the message open: its event loop runs the rest of the start.
     recorder.whileOpen = [&](const Message&) {
         runUntil([&] { return rig.outputs().contains(QStringLiteral("A 00")); }, 30000, 20);
         rig->Polling_start_input.stop(); // the test ends with this start
     };
-    runExternalStart(rig, [&] { rig.module().setSilent(true); });
+    qsizetype before = 0;
+    runExternalStart(rig, [&] {
+        before = recorder.messages.size();
+        rig.module().setSilent(true);
+    });
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(recorder.messages.size(), 1);
-    QCOMPARE(recorder.messages[0].text, QStringLiteral("Read Timeout"));
+    QCOMPARE(recorder.messages.size(), before + 1);
+    QCOMPARE(recorder.messages.last().text, QStringLiteral("Read Timeout"));
     QCOMPARE(rig.outputs(), expectedOutputs(2));
     QCOMPARE(rig->Window_start_button->text(), QStringLiteral("Click to put up gate"));
     QVERIFY(rig->Window_start_button->isEnabled());

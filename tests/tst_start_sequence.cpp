@@ -90,7 +90,7 @@ void StartSequenceTest::init() {
     rig_ = std::make_unique<StartRig>();
     if (QString(QTest::currentTestFunction()) !=
         QLatin1String("pollDuringTheLoadHandlerSendsNothing")) {
-        rig_->load();
+        QVERIFY(rig_->load());
         rig_->stopBackgroundTimers();
     }
 }
@@ -475,7 +475,7 @@ void StartSequenceTest::beepStepsKeepTheirOrderAndDropTheGateOnce() {
 
 void StartSequenceTest::twoWaitingBytesAtAPollReportReadTimeoutAndChangeNothing() {
     StartRig& rig = *rig_;
-    MessageRecorder recorder;
+    MessageRecorder& recorder = rig.messages();
     raiseGateAndEndHoldOff(rig);
     rig.setButton(true);
     rig.module().injectBytes(QByteArray("\x04\x04", 2));
@@ -494,7 +494,7 @@ void StartSequenceTest::twoWaitingBytesAtAPollReportReadTimeoutAndChangeNothing(
 
 void StartSequenceTest::openReadTimeoutSkipsPollsWhileTheBeepsRunOn() {
     StartRig& rig = *rig_;
-    MessageRecorder recorder;
+    MessageRecorder& recorder = rig.messages();
     rig->HScroll1->setValue(100);
     rig->Start_Cadence();
     rig->Announce_Riders_Ready();

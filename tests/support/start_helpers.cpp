@@ -48,10 +48,18 @@ StartRig::StartRig() {
 
 StartRig::~StartRig() = default;
 
-void StartRig::load() {
-    window_->Form_Load();
-    // The ready state's "A 00" is the last command of the load; it may still be on its way.
-    runUntil([this] { return described(*module_).contains(QStringLiteral("A 00")); }, 2000);
+bool StartRig::load() {
+    // The ready state's "A 00" is the last command of the load; it may still be on its
+    // way. Discovery gives the module 20 ms to answer, which a very busy machine can
+    // miss: then the load is run again, as a restart of the program would.
+    const auto ready = [this] { return described(*module_).contains(QStringLiteral("A 00")); };
+    bool loaded = false;
+    for (int attempt = 0; attempt < 3 && !loaded; ++attempt) {
+        window_->Form_Load();
+        loaded = runUntil(ready, 2000);
+        if (!loaded)
+            qWarning("the module was not found by the load handler; loading again");
+    }
     window_->Gate = Gate_Line;
     window_->Red = Red_Line;
     window_->Orange = Orange_Line;
@@ -59,6 +67,8 @@ void StartRig::load() {
     window_->Start_Button = qint16(1 << Button_Line);
     module_->clearCommands();
     sound_->clear();
+    messages_.messages.clear();
+    return loaded;
 }
 
 void StartRig::stopBackgroundTimers() {

@@ -22,7 +22,8 @@ void runEventsFor(int ms);
 
 // The real main window on one virtual module (port 1), with the start's lines:
 // gate on line 0, red 1, orange 2, green 3 of port A; the start button on line 2 of
-// port B.
+// port B. Message boxes are recorded, never shown: a read that times out on a busy
+// machine must not leave a test waiting for someone to press OK.
 class StartRig {
 public:
     static constexpr qint16 Gate_Line = 0;
@@ -35,8 +36,8 @@ public:
     ~StartRig();
 
     // Runs the load handler (discovery, ready state), then sets the lines and forgets
-    // the commands and sounds so far.
-    void load();
+    // the commands, sounds and messages so far.
+    bool load(); // false: the module was never found
     // For step-by-step tests: no poll or restart tick interferes.
     void stopBackgroundTimers();
 
@@ -52,8 +53,10 @@ public:
     frmUSB_Main* operator->() { return window_.get(); }
     sim::VirtualModule& module() { return *module_; }
     ProbingSoundPlayer& sound() { return *sound_; }
+    MessageRecorder& messages() { return messages_; }
 
 private:
+    MessageRecorder messages_;
     ModuleRig rig_;
     QTemporaryDir programFolder_;
     sim::VirtualModule* module_ = nullptr;
