@@ -1,0 +1,40 @@
+#pragma once
+
+#include "sequence/sound_player.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+namespace korvane::sim {
+
+// Passes every play on to a real player and notes when it was called and when it
+// returned, on CLOCK_MONOTONIC (the clock the virtual module stamps commands with).
+class StampingSoundPlayer : public SoundPlayer {
+public:
+    struct Call {
+        QString file;
+        bool sync = false;
+        qint64 calledNs = 0;
+        qint64 returnedNs = 0;
+    };
+
+    explicit StampingSoundPlayer(std::unique_ptr<SoundPlayer> inner);
+
+    void playAsync(const QString& fileName) override;
+    void playSync(const QString& fileName) override;
+
+    QList<Call> calls() const;
+    void clear();
+
+private:
+    void play(const QString& fileName, bool sync);
+
+    std::unique_ptr<SoundPlayer> inner_;
+    mutable std::mutex mutex_;
+    QList<Call> calls_;
+};
+
+} // namespace korvane::sim
