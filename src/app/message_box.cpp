@@ -16,6 +16,10 @@ void setMessageHandler(MessageHandler h) {
     handler() = std::move(h);
 }
 
+MessageHandler messageHandler() {
+    return handler();
+}
+
 int messagesOpen() {
     return openCount;
 }

@@ -23,6 +23,7 @@ void showMessage(QWidget* parent, const Message& message);
 // Replaces the modal box, for tests; an empty handler restores it.
 using MessageHandler = std::function<void(const Message&)>;
 void setMessageHandler(MessageHandler handler);
+MessageHandler messageHandler();
 
 // Number of message boxes on screen now (a box runs its own event loop, so timers
 // keep ticking while it is open and may want to show another).

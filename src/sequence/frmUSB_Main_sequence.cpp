@@ -144,6 +144,9 @@ void frmUSB_Main::Start_Cadence() {
         timer->setInterval(beepInterval);
     sound().playAsync(Ok_Riders_Sound);
     Set_Timer_Enabled(Riders_ready, true);
+    // Decoded now, while nothing is due, so that no tone's play call delays its step.
+    for (const QString& file : {Riders_Ready_Sound, Watch_The_Gate_Sound, Beep_Tone, Long_Tone})
+        sound().prepare(file);
 }
 
 void frmUSB_Main::Riders_ready_Timer() {

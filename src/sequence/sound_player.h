@@ -20,6 +20,10 @@ public:
     // Without an audio device it still takes the sound's length, so a start keeps
     // its timeline whatever the audio does.
     virtual void playSync(const QString& fileName) = 0;
+
+    // Makes the file ready to play (read and decoded), so that its play call later
+    // costs no time. Optional: a player that starts every file at once need not.
+    virtual void prepare(const QString& fileName) { Q_UNUSED(fileName); }
 };
 
 // The platform's player: PulseAudio on Linux, winmm on Windows.

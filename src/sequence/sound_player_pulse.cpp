@@ -65,6 +65,7 @@ public:
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
+    void prepare(const QString& fileName) override { cache_.find(fileName); }
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);

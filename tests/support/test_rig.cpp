@@ -43,7 +43,18 @@ void RecordingSoundPlayer::clear() {
     calls_.clear();
 }
 
-MessageRecorder::MessageRecorder() {
+namespace {
+// Installed before any test runs.
+const bool Unattended_Messages = [] {
+    setMessageHandler([](const Message& message) {
+        qWarning("message box: %s (%s)", qPrintable(message.text), qPrintable(message.title));
+    });
+    return true;
+}();
+} // namespace
+
+MessageRecorder::MessageRecorder()
+    : previous_(messageHandler()) {
     setMessageHandler([this](const Message& message) {
         messages.append(message);
         if (whileOpen)

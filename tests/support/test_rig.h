@@ -41,7 +41,9 @@ private:
     QList<Call> calls_;
 };
 
-// Catches every message box for the duration of a test; nothing is shown.
+// Catches every message box for the duration of a test; nothing is shown. Outside a
+// recorder, tests never show a modal box either (it would wait for OK forever): an
+// unexpected message is printed as a warning instead.
 class MessageRecorder {
 public:
     MessageRecorder();
@@ -49,6 +51,9 @@ public:
     QList<Message> messages;
     // Called while a message is "open": lets a test run events meanwhile.
     std::function<void(const Message&)> whileOpen;
+
+private:
+    MessageHandler previous_;
 };
 
 // Virtual modules on numbered ports in a private folder, and the catalogue that maps
