@@ -1,8 +1,12 @@
 #include "app/frmUSB_Main.h"
 
+#include "app/application.h"
+#include "app/design_font.h"
 #include "app/lamp.h"
 #include "app/message_box.h"
+#include "dialogs/administrator.h"
 #include "io/module_protocol.h"
+#include "sequence/trigger_table.h"
 
 #include <QAction>
 #include <QFrame>
@@ -17,23 +21,8 @@ namespace korvane {
 
 namespace {
 
-const QString Application_Title = QStringLiteral("Korvane");
-const QString Ready_Caption = QStringLiteral("Click to put up gate");
-const QString Logged_In_Caption = QStringLiteral("Log Out");
-
-QFont Font(const QString& family, qreal points, bool bold = false) {
-    QFont font(family);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-QFont Arial(qreal points, bool bold = false) {
-    return Font(QStringLiteral("Arial"), points, bold);
-}
-
 QFont Sans_Serif(qreal points, bool bold = false) {
-    return Font(QStringLiteral("MS Sans Serif"), points, bold);
+    return Design_Font(QStringLiteral("MS Sans Serif"), points, bold);
 }
 
 template <typename W> W* Place(W* widget, int left, int top, int width, int height, QFont font) {
@@ -82,7 +71,7 @@ void frmUSB_Main::Build_Controls() {
     setCentralWidget(client);
 
     Window_start_button =
-        Place(new QPushButton(Ready_Caption, client), 208, 40, 561, 129, Arial(27.75, true));
+        Place(new QPushButton(caption::Put_Up_Gate, client), 208, 40, 561, 129, Arial(27.75, true));
 
     Frame3 = Place(new QGroupBox(QStringLiteral("Gate timing  selection"), client), 416, 384, 169,
                    225, Sans_Serif(12));
@@ -113,8 +102,8 @@ void frmUSB_Main::Build_Controls() {
     Label1 = Make_Label(Frame1, QStringLiteral("ms"), {232, 32, 41, 17}, Arial(9.75));
 
     Frame2 = Place(new QGroupBox(QString(), client), 400, 176, 201, 161, Arial(8.25));
-    Time_seconds =
-        Make_Label(Frame2, QString(), {8, 24, 185, 57}, Font(QStringLiteral("Arial Black"), 36));
+    Time_seconds = Make_Label(Frame2, QString(), {8, 24, 185, 57},
+                              Design_Font(QStringLiteral("Arial Black"), 36));
     Time_seconds->setAutoFillBackground(true);
     Time_seconds->setBackgroundRole(QPalette::ToolTipBase);
     Time_seconds->setForegroundRole(QPalette::ToolTipText);
@@ -232,7 +221,7 @@ void frmUSB_Main::Form_Load() {
 void frmUSB_Main::Set_Ready_State() {
     Delayed = false;
     Window_start_button->setEnabled(true);
-    Window_start_button->setText(Ready_Caption);
+    Window_start_button->setText(caption::Put_Up_Gate);
     if (Log_In->text() == Logged_In_Caption) {
         for (QRadioButton* option : Gate_timing)
             option->setEnabled(true);

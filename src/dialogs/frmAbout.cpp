@@ -1,6 +1,7 @@
 #include "dialogs/frmAbout.h"
 
-#include "dialogs/application.h"
+#include "app/application.h"
+#include "app/design_font.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -9,13 +10,6 @@
 namespace korvane {
 
 namespace {
-
-QFont Arial(qreal points, bool italic = false) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setItalic(italic);
-    return font;
-}
 
 QLabel* Make_Label(QWidget* parent, const QRect& r, const QFont& font, bool black,
                    const QString& text = {}) {
@@ -60,7 +54,7 @@ frmAbout::frmAbout(QWidget* parent)
 
 void frmAbout::Build_Controls() {
     setFixedSize(387, 160);
-    lblTitle = Make_Label(this, {70, 16, 259, 32}, Arial(15.75, true), true);
+    lblTitle = Make_Label(this, {70, 16, 259, 32}, Arial(15.75, false, true), true);
     lblVersion = Make_Label(this, {72, 48, 259, 15}, Arial(9.75), false);
     const QString description[3] = {
         QStringLiteral("Start gate controller for BMX racing."),

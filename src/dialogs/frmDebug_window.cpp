@@ -1,8 +1,9 @@
 #include "dialogs/frmDebug_window.h"
 
+#include "app/application.h"
+#include "app/design_font.h"
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
-#include "dialogs/application.h"
 #include "io/module_protocol.h"
 
 #include <QCheckBox>
@@ -69,9 +70,7 @@ frmDebug_window::frmDebug_window(frmUSB_Main& main)
     , main_(main) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Debug Window"));
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
-    setFont(font);
+    setFont(Arial());
     Build_Controls();
     IO_polling.setInterval(Polling_Interval_Ms);
     connect(&IO_polling, &QTimer::timeout, this, &frmDebug_window::IO_polling_Timer);

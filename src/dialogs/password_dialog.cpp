@@ -1,5 +1,6 @@
 #include "dialogs/password_dialog.h"
 
+#include "app/design_font.h"
 #include "app/message_box.h"
 
 #include <QLabel>
@@ -12,9 +13,7 @@ Password_Dialog::Password_Dialog(const QString& caption, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(caption);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(8.25);
-    setFont(font);
+    setFont(Arial());
     Build_Controls();
     connect(cmdOK, &QPushButton::clicked, this, &Password_Dialog::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &Password_Dialog::cmdCancel_Click);
