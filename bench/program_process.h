@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace korvane::bench {
+
+// Figures of the program as a process of its own (korvane-bench-program), measured from
+// outside: how long it takes to start, what it costs while it waits for the operator.
+class ProgramProcess {
+public:
+    // `program`: the korvane-bench-program executable; `folder`: its program folder.
+    ProgramProcess(QString program, QString folder);
+
+    // From the spawn to the ready state's "A 00" at a virtual module on port 1.
+    std::optional<double> startUpWithModuleMs() const;
+    // From the spawn to the "No Controller  detected" message, after a scan of 16 ports
+    // that are absent (silentPorts 0) or that exist but never answer.
+    std::optional<double> startUpWithoutModuleMs(int silentPorts) const;
+
+    struct Idle {
+        double cpuPercent = 0; // of one core
+        double seconds = 0;
+        qint64 residentKb = 0;
+        qint64 peakResidentKb = 0;
+        int threads = 0;
+        QString wakeups; // per thread, e.g. "korvane-bench-p 2.0/s, threaded-ml 0.1/s"
+    };
+    // In the ready state with a module on port 1: CPU over `seconds`, after a settling pause.
+    std::optional<Idle> idleInReadyState(int seconds) const;
+
+private:
+    QString program_;
+    QString folder_;
+};
+
+} // namespace korvane::bench

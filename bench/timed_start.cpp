@@ -1,0 +1,184 @@
+#include "timed_start.h"
+
+#include "app/message_box.h"
+#include "settings/config_file.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QThread>
+#include <QTimer>
+
+#include <ctime>
+
+namespace korvane::bench {
+
+namespace {
+
+const QString Ready_Caption = QStringLiteral("Click to put up gate");
+constexpr int Hold_Off_Limit_Ms = 6000;
+constexpr int Start_Limit_Ms = 40000;
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// Runs the event loop until the timer ticks (after the window's own handler of that tick,
+// which was connected first) or the limit passes. Adds no timer of its own but the limit.
+bool waitForTick(QTimer& timer, int limitMs) {
+    QEventLoop loop;
+    bool ticked = false;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        ticked = true;
+        loop.quit();
+    });
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ticked;
+}
+
+sim::LineRoles rolesOf(const frmUSB_Main& window) {
+    sim::LineRoles roles;
+    roles.gate = window.Gate;
+    roles.red = window.Red;
+    roles.orange = window.Orange;
+    roles.green = window.Green;
+    return roles;
+}
+
+} // namespace
+
+StartBench::StartBench(const QString& folder)
+    : folder_(folder)
+    , module_(QDir(folder).filePath(QStringLiteral("ttyUSB0"))) {}
+
+StartBench::~StartBench() {
+    setMessageHandler({});
+}
+
+bool StartBench::load(QString* error) {
+    // A "Read Timeout" box would stop the run; it is counted instead.
+    setMessageHandler([this](const Message&) { ++messages_; });
+    if (!module_.start()) {
+        *error = QStringLiteral("cannot open a pseudo-terminal");
+        return false;
+    }
+    auto player = std::make_unique<sim::StampingSoundPlayer>(createSystemSoundPlayer());
+    sound_ = player.get();
+    window_ = std::make_unique<frmUSB_Main>(PortCatalog::fromNames({module_.devicePath()}),
+                                            std::move(player), folder_);
+    window_->End_Program = [] {};
+    window_->show();
+    window_->Form_Load();
+    roles_ = rolesOf(*window_);
+    if (window_->Start_Button == 0 ||
+        !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
+        *error = QStringLiteral("the window did not find the module or load config.dat");
+        return false;
+    }
+    return true;
+}
+
+bool StartBench::waitForOutput(const QString& meaning, int timeoutMs) const {
+    const qint64 deadline = monotonicNs() + qint64(timeoutMs) * 1'000'000;
+    while (monotonicNs() < deadline) {
+        for (const sim::VirtualModule::Command& command : module_.commands()) {
+            if (sim::commandMeaning(command.bytes, roles_) == meaning)
+                return true;
+        }
+        QThread::msleep(2);
+    }
+    return false;
+}
+
+std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, QString* error) {
+    frmUSB_Main& w = *window_;
+    if (w.Window_start_button->text() != Ready_Caption || w.Restart_Delay.isActive()) {
+        *error = QStringLiteral("the window is not in its ready state");
+        return std::nullopt;
+    }
+    w.HScroll1->setValue(beepMs);
+    w.Gate_timing[gateTiming]->setChecked(true);
+    module_.clearCommands();
+    sound_->clear();
+
+    StartRecord record;
+    record.beepMs = beepMs;
+    record.gateTiming = gateTiming;
+    record.raiseCallNs = monotonicNs();
+    w.Window_start_button_Click();
+    if (!waitForTick(w.Gate_up_timer, Hold_Off_Limit_Ms) || !w.Window_start_button->isEnabled()) {
+        *error = QStringLiteral("the hold-off did not end");
+        return std::nullopt;
+    }
+    record.startCallNs = monotonicNs();
+    w.Window_start_button_Click();
+    if (w.Window_start_button->text() != QStringLiteral("Delay")) {
+        *error = QStringLiteral("the second click did not start the cadence");
+        return std::nullopt;
+    }
+    if (!waitForTick(w.Restart_Delay, Start_Limit_Ms) ||
+        !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
+        *error = QStringLiteral("the start did not return to the ready state");
+        return std::nullopt;
+    }
+    if (!collect(record, error))
+        return std::nullopt;
+    return record;
+}
+
+bool StartBench::collect(StartRecord& r, QString* error) const {
+    int greenOn = 0;
+    const auto first = [](qint64& stamp, qint64 at) {
+        if (stamp == 0)
+            stamp = at;
+    };
+    for (const sim::VirtualModule::Command& command : module_.commands()) {
+        const QString meaning = sim::commandMeaning(command.bytes, roles_);
+        if (meaning == QLatin1String("gate up"))
+            first(r.gateUpByteNs, command.atNs);
+        else if (meaning == QLatin1String("red on"))
+            first(r.beepByteNs[0], command.atNs);
+        else if (meaning == QLatin1String("red off"))
+            first(r.beepByteNs[1], command.atNs);
+        else if (meaning == QLatin1String("orange off"))
+            first(r.beepByteNs[2], command.atNs);
+        else if (meaning == QLatin1String("green on") && ++greenOn == 2)
+            r.beepByteNs[3] = command.atNs; // beep 4 switches green on a second time
+        else if (meaning == QLatin1String("gate down"))
+            first(r.dropByteNs, command.atNs);
+        else if (meaning == QLatin1String("all port A lines off"))
+            first(r.readyByteNs, command.atNs);
+    }
+
+    int tone = 0;
+    for (const sim::StampingSoundPlayer::Call& call : sound_->calls()) {
+        if (call.file == QLatin1String("ok_riders.wav"))
+            r.okRidersCallNs = call.calledNs;
+        else if (call.file == QLatin1String("Riders_ready.wav"))
+            r.ridersReadyCallNs = call.calledNs;
+        else if (call.file == QLatin1String("Watch_the_gate.wav") && call.sync) {
+            r.watchCallNs = call.calledNs;
+            r.watchReturnNs = call.returnedNs;
+        } else if (call.file.startsWith(QLatin1String("BMX_start_tone")) && tone < 4) {
+            r.toneCallNs[tone] = call.calledNs;
+            r.toneReturnNs[tone] = call.returnedNs;
+            r.toneFile[tone] = call.file;
+            ++tone;
+        }
+    }
+
+    const bool complete = r.gateUpByteNs && r.okRidersCallNs && r.ridersReadyCallNs &&
+                          r.watchReturnNs && tone == 4 && r.dropByteNs && r.readyByteNs &&
+                          std::all_of(r.beepByteNs.begin(), r.beepByteNs.end(),
+                                      [](qint64 stamp) { return stamp != 0; });
+    if (!complete)
+        *error = QStringLiteral("a step of the start is missing from the module's log");
+    return complete;
+}
+
+} // namespace korvane::bench

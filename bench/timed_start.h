@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/frmUSB_Main.h"
+#include "command_meaning.h"
+#include "stamping_sound_player.h"
+#include "virtual_module.h"
+
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace korvane::bench {
+
+// Every stamp of one start, CLOCK_MONOTONIC in nanoseconds: bytes as they arrived at the
+// virtual module, sound calls as the program made them on its GUI thread.
+struct StartRecord {
+    int beepMs = 0;
+    int gateTiming = 0;
+    bool busy = false;
+    qint64 raiseCallNs = 0; // the click that raises the gate
+    qint64 gateUpByteNs = 0;
+    qint64 startCallNs = 0; // the click that starts the cadence, at the end of the hold-off
+    qint64 okRidersCallNs = 0;
+    qint64 ridersReadyCallNs = 0;
+    qint64 watchCallNs = 0;
+    qint64 watchReturnNs = 0;
+    std::array<qint64, 4> beepByteNs{};   // the first byte of each beep step
+    std::array<qint64, 4> toneCallNs{};   // the tone's play call began
+    std::array<qint64, 4> toneReturnNs{}; // and returned
+    std::array<QString, 4> toneFile;
+    qint64 dropByteNs = 0;
+    qint64 readyByteNs = 0;
+    std::array<std::optional<qint64>, 4> toneOnsetNs; // in the recording of the null sink
+};
+
+// The real main window on a virtual module, with the real sound player wrapped in a
+// stamping one, run through complete starts by its own handlers and timers.
+class StartBench {
+public:
+    // `folder` holds config.dat and is the working folder with the five sounds.
+    explicit StartBench(const QString& folder);
+    ~StartBench();
+
+    // Discovery and the ready state; false with a reason when the module was not found.
+    bool load(QString* error);
+    // One start: the gate-up click, the start click the moment the hold-off ends, then
+    // the program's own timers up to the ready state. Nothing else runs meanwhile.
+    std::optional<StartRecord> run(int beepMs, int gateTiming, QString* error);
+    int messages() const { return messages_; }
+
+private:
+    bool collect(StartRecord& record, QString* error) const;
+    bool waitForOutput(const QString& meaning, int timeoutMs) const;
+
+    QString folder_;
+    sim::VirtualModule module_;
+    sim::StampingSoundPlayer* sound_ = nullptr;
+    std::unique_ptr<frmUSB_Main> window_;
+    sim::LineRoles roles_;
+    int messages_ = 0;
+};
+
+} // namespace korvane::bench
