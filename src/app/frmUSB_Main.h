@@ -74,6 +74,10 @@ public:
     void Timer3_Timer();
     void Timer4_Timer();
     void Race_timer_Timer();
+    // How long after the drop the finish beam is watched for a race time.
+    int Race_Limit_Ms = 120000;
+    // The beam has read clear since the drop: only a break after that finishes the race.
+    bool Finish_Beam_Seen_Clear = false;
 
     // --- Settings: src/settings/frmUSB_Main_settings.cpp
     void Load_Settings();

@@ -3,12 +3,22 @@
 // A start is a chain of one-shot window timers: each tick performs its step, disables
 // its own timer and enables the next. The caption of the start button is the state of
 // the trigger machine.
+//
+// From the drop to the finish Race_timer watches the finish beam on port B. Each tick
+// is one read transaction, which blocks this thread for its round trip: well under
+// 0.1 ms on the virtual module; on the real module at least 2.1 ms on the wire at 9600
+// baud plus the USB-serial adapter's latency, 1 ms to 16 ms. A tick every 10 ms matches
+// the panel's hundredths and leaves the thread free most of the time with a typical
+// adapter; with the slowest the reads follow each other, and the event loop still
+// turns between every two of them.
 #include "app/frmUSB_Main.h"
 
 #include "app/lamp.h"
+#include "sequence/race_clock.h"
 #include "sequence/tick_count.h"
 #include "sequence/trigger_table.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -19,6 +29,15 @@ namespace {
 
 constexpr int Poll_Wait_Ms = 100;
 constexpr char Start_Button_Port = 'b';
+constexpr char Finish_Beam_Port = 'b';
+constexpr int Race_Tick_Ms = 10;
+// A race read fails after the same wait as the poll's, so a slow adapter never raises
+// "Read Timeout" in one and not in the other.
+constexpr int Race_Read_Wait_Ms = Poll_Wait_Ms;
+// A race read may block for its whole wait; it is not begun when a step of the start
+// falls due sooner than that (plus a little for the write and the wake-up), so the
+// race never delays a beep or the ready state.
+constexpr int Step_Margin_Ms = Race_Read_Wait_Ms + 5;
 constexpr int Second_Green_Lamp = 3;
 constexpr int Gate_Lamp = 4;
 constexpr int Start_Lamps = 4; // Shape1(0) to Shape1(3)
@@ -44,8 +63,34 @@ void Drop_Gate(frmUSB_Main& w) {
     w.Shape1[Gate_Lamp]->setLit(false);
     w.Gate_Down();
     w.Race_Start = tickCount();
-    // Race_timer would be enabled here. It has no behaviour (no race time is measured
-    // yet), so it stays stopped instead of ticking every millisecond for nothing.
+    // Without a finish-beam line there is nothing to watch: no race time is taken.
+    if (w.Finish_Beam == 0)
+        return;
+    w.Finish_Beam_Seen_Clear = false;
+    w.Race_timer.setInterval(Race_Tick_Ms);
+    Set_Timer_Enabled(w.Race_timer, true);
+}
+
+void End_Race(frmUSB_Main& w, const QString& shown) {
+    Set_Timer_Enabled(w.Race_timer, false);
+    w.Time_seconds->setText(shown);
+}
+
+// Every exchange with the module ends within its handler, so a byte waiting between
+// handlers is a reply that came after its read had given up, or noise. Taken for the
+// next reply, it would be a sample from the past or a finish that never happened.
+void Discard_Stray_Bytes(SerialLink& link) {
+    if (link.isOpen() && link.bytesWaiting() > 0)
+        link.readAllWaiting();
+}
+
+// True when a timed step of the start (a beep, or the ready state) is due within `ms`.
+bool Start_Step_Due_Within(frmUSB_Main& w, int ms) {
+    for (const QTimer* step : {&w.Timer1, &w.Timer2, &w.Timer3, &w.Timer4, &w.Restart_Delay}) {
+        if (step->isActive() && step->remainingTime() <= ms)
+            return true;
+    }
+    return false;
 }
 
 // Gate timing option k drops the gate at beep k + 1.
@@ -129,6 +174,9 @@ void frmUSB_Main::Start_Cadence() {
     Race_Start = 0;
     Race_End = 0;
     Race_time = 0;
+    // A race still being watched is given up: the panel belongs to the new start.
+    Set_Timer_Enabled(Race_timer, false);
+    Time_seconds->clear();
     // The gate timing cannot change during a start; the ready state gives the options
     // back to an administrator.
     for (QRadioButton* option : Gate_timing)
@@ -197,7 +245,31 @@ void frmUSB_Main::Timer4_Timer() {
 }
 
 void frmUSB_Main::Race_timer_Timer() {
-    // No race time is measured: the start records only the moment of the drop.
+    // Taken before the read goes out, as Race_Start is taken after "L" went out: the
+    // module samples the beam and drops the gate as each command arrives, so both ends
+    // carry the same delay on the link. The difference is right across the wrap of the
+    // 32-bit count.
+    const quint32 now = tickCount();
+    if (now - Race_Start >= quint32(Race_Limit_Ms)) {
+        End_Race(*this, race::No_Finish);
+        return;
+    }
+    if (Start_Step_Due_Within(*this, Step_Margin_Ms))
+        return;
+    Discard_Stray_Bytes(MSComm1);
+    const std::optional<quint8> portB = Read_Port(Finish_Beam_Port, Race_Read_Wait_Ms);
+    if (!portB)
+        return; // reported at most once; the next tick reads again
+    if ((*portB & Finish_Beam) == 0) {
+        Finish_Beam_Seen_Clear = true;
+        return;
+    }
+    // A beam broken since before the drop (someone in it, a fallen bike) is no finish.
+    if (!Finish_Beam_Seen_Clear)
+        return;
+    Race_End = now;
+    Race_time = qint32(Race_End - Race_Start);
+    End_Race(*this, race::raceTimeText(Race_time));
 }
 
 } // namespace korvane
