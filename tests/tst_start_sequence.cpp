@@ -478,8 +478,7 @@ void StartSequenceTest::twoWaitingBytesAtAPollReportReadTimeoutAndChangeNothing(
     MessageRecorder& recorder = rig.messages();
     raiseGateAndEndHoldOff(rig);
     rig.setButton(true);
-    rig.module().injectBytes(QByteArray("\x04\x04", 2));
-    QVERIFY(runUntil([&] { return rig->MSComm1.bytesWaiting() == 2; }, 2000));
+    rig.module().setDoubleReply(true);
 
     rig->Polling_start_input_Timer();
     QCOMPARE(recorder.messages.size(), 1);

@@ -204,6 +204,14 @@ void frmUSB_Main::Wire_Events() {
     connect(&Timer4, &QTimer::timeout, this, &frmUSB_Main::Timer4_Timer);
     connect(&Restart_Delay, &QTimer::timeout, this, &frmUSB_Main::Restart_Delay_Timer);
     connect(&Race_timer, &QTimer::timeout, this, &frmUSB_Main::Race_timer_Timer);
+
+    // At rest nothing else would open a lost link again (the poll reads nothing while it
+    // is closed): the ready state is retried every ten seconds until the module is back.
+    // During a start the start's own end does that.
+    connect(&MSComm1, &SerialLink::lost, this, [this] {
+        if (Window_start_button->text() == caption::Put_Up_Gate)
+            Set_Timer_Enabled(Restart_Delay, true);
+    });
 }
 
 void frmUSB_Main::Form_Load() {
@@ -231,8 +239,12 @@ void frmUSB_Main::Set_Ready_State() {
         lamp->setLit(false);
     // A closed link (no module found, or the device went away) is opened again; when that
     // or the write fails, the ready state ends here and Restart_Delay tries again later.
-    if (!MSComm1.isOpen() && !MSComm1.open())
-        return;
+    if (!MSComm1.isOpen()) {
+        if (!MSComm1.open())
+            return;
+        // A module that was unplugged lost its port set-up with its power.
+        protocol::writePortDirections(MSComm1);
+    }
     if (!MSComm1.write(protocol::writePortA(0x00)))
         return;
     Set_Timer_Enabled(Restart_Delay, false);

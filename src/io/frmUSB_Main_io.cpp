@@ -62,9 +62,7 @@ bool frmUSB_Main::Find_Controller() {
     MSComm1.setRequestToSend(true);
     MSComm1.applySettings(QStringLiteral("9600,n,8,1"));
     MSComm1.open(); // a failure here is not reported; the ready state tries again
-    MSComm1.write(protocol::setDirection(protocol::PortA, protocol::AllOutputs));
-    MSComm1.write(protocol::setDirection(protocol::PortB, protocol::AllInputs));
-    MSComm1.write(protocol::setDirection(protocol::PortC, protocol::AllInputs));
+    protocol::writePortDirections(MSComm1);
     return true;
 }
 

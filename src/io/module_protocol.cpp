@@ -29,6 +29,12 @@ QByteArray readPort(char port) {
     return QByteArray(1, static_cast<char>(std::tolower(static_cast<unsigned char>(port))));
 }
 
+void writePortDirections(SerialLink& link) {
+    link.write(setDirection(PortA, AllOutputs));
+    link.write(setDirection(PortB, AllInputs));
+    link.write(setDirection(PortC, AllInputs));
+}
+
 bool isModuleIdentification(const QByteArray& reply) {
     for (const char* identification : KnownIdentifications) {
         if (reply.contains(QByteArray(identification) + "\r\n"))
@@ -38,6 +44,11 @@ bool isModuleIdentification(const QByteArray& reply) {
 }
 
 std::optional<quint8> readTransaction(SerialLink& link, char port, int waitMs) {
+    // Two or more bytes left over can never be one reply: every later read would count
+    // them and fail, for the rest of the run. One left-over byte is kept, so a late
+    // reply is still taken by the next read.
+    if (link.bytesWaiting() > 1)
+        link.readAllWaiting();
     if (!link.write(readPort(port)))
         return std::nullopt;
     QElapsedTimer elapsed; // monotonic: a read across midnight waits no longer

@@ -36,6 +36,10 @@ QByteArray setDirection(char port, quint8 direction);
 QByteArray writePortA(quint8 value);
 QByteArray readPort(char port);
 
+// The module's port set-up: port A all outputs, ports B and C all inputs, as three
+// writes in that order. A module that lost power comes back with every line an input.
+void writePortDirections(SerialLink& link);
+
 // True when the reply holds a known identification immediately followed by CR LF,
 // anywhere in it; the match is case-sensitive.
 bool isModuleIdentification(const QByteArray& reply);
@@ -44,6 +48,8 @@ bool isModuleIdentification(const QByteArray& reply);
 // while nothing is waiting and less than `waitMs` have passed. Exactly one waiting
 // byte is the port byte; none or more than one is a failure, and nothing is read then
 // (the bytes stay in the receive buffer, so a late reply is taken by the next read).
+// More than one byte already waiting when a read begins is discarded first: stray
+// bytes that, kept, would make every later read fail.
 std::optional<quint8> readTransaction(SerialLink& link, char port, int waitMs);
 
 } // namespace protocol

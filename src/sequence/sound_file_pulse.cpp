@@ -47,16 +47,31 @@ std::chrono::microseconds SoundBuffer::audibleLength() const {
                                      kPlayerRate);
 }
 
-SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, int rate) {
+SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, int rate,
+                           std::stop_token stop) {
+    // Resampled with the file's own one or two channels (mono costs half), then spread
+    // to the player's two; channels beyond two are dropped first.
+    const int kept = std::min(channels, kPlayerChannels);
     const std::size_t frames = interleaved.size() / static_cast<std::size_t>(channels);
-    std::vector<float> stereo(frames * kPlayerChannels);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const float* frame = &interleaved[i * static_cast<std::size_t>(channels)];
-        stereo[2 * i] = frame[0];
-        stereo[2 * i + 1] = channels > 1 ? frame[1] : frame[0];
+    std::vector<float> source;
+    if (kept != channels) {
+        source.resize(frames * kPlayerChannels);
+        for (std::size_t i = 0; i < frames; ++i) {
+            source[2 * i] = interleaved[i * static_cast<std::size_t>(channels)];
+            source[2 * i + 1] = interleaved[i * static_cast<std::size_t>(channels) + 1];
+        }
     }
+    const std::vector<float> resampled =
+        resampleInterleaved(kept != channels ? source : interleaved, kept, rate, kPlayerRate, stop);
     SoundBuffer sound;
-    sound.samples = resampleInterleaved(stereo, kPlayerChannels, rate, kPlayerRate);
+    if (kept == kPlayerChannels) {
+        sound.samples = resampled;
+    } else {
+        sound.samples.resize(resampled.size() * kPlayerChannels);
+        for (std::size_t i = 0; i < resampled.size(); ++i) {
+            sound.samples[2 * i] = sound.samples[2 * i + 1] = resampled[i];
+        }
+    }
     sound.audibleFrames = sound.frames();
     return sound;
 }
@@ -66,7 +81,7 @@ void appendSilence(SoundBuffer& sound, std::chrono::milliseconds length) {
     sound.samples.resize(sound.samples.size() + frames * kPlayerChannels, 0.0f);
 }
 
-std::optional<SoundBuffer> decodeSoundFile(const QString& path) {
+std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token stop) {
     const QFileInfo file(path);
     if (!file.isFile() || file.size() > kLargestSoundFile) {
         return std::nullopt;
@@ -86,31 +101,95 @@ std::optional<SoundBuffer> decodeSoundFile(const QString& path) {
     }
     samples.resize(static_cast<std::size_t>(read * info.channels));
     sanitize(samples);
-    return toPlayerFormat(samples, info.channels, info.samplerate);
+    SoundBuffer sound = toPlayerFormat(samples, info.channels, info.samplerate, stop);
+    if (stop.stop_requested()) {
+        return std::nullopt;
+    }
+    return sound;
 }
 
 SoundFileCache::SoundFileCache(std::chrono::milliseconds trailingSilence)
     : trailingSilence_(trailingSilence) {}
 
-std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
+SoundFileCache::~SoundFileCache() {
+    // Destroying a decoder asks it to stop and waits for it: outside the lock, which it
+    // takes to finish.
+    std::vector<Decoder> decoders;
+    {
+        const std::lock_guard lock(mutex_);
+        decoders.swap(decoders_);
+    }
+}
+
+void SoundFileCache::request(const QString& path) {
     const QFileInfo file(path);
-    if (!file.exists()) {
+    const bool exists = file.exists();
+    const qint64 size = exists ? file.size() : -1;
+    const QDateTime modified = exists ? file.lastModified() : QDateTime();
+    const std::lock_guard lock(mutex_);
+    if (!exists) {
         entries_.erase(path);
-        return nullptr;
+        return;
     }
     Entry& entry = entries_[path];
-    const QDateTime modified = file.lastModified();
-    if (entry.size == file.size() && entry.modified == modified) {
-        return entry.sound;
+    if (entry.size == size && entry.modified == modified) {
+        return;
     }
-    entry.size = file.size();
-    entry.modified = modified;
-    entry.sound.reset();
-    if (auto decoded = decodeSoundFile(path)) {
+    entry = Entry{size, modified, false, nullptr};
+    std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    decoders_.push_back({std::jthread([this, path, size, modified, finished](std::stop_token stop) {
+                             decode(path, size, modified, stop);
+                             finished->store(true);
+                         }),
+                         finished});
+}
+
+std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
+    request(path);
+    std::unique_lock lock(mutex_);
+    decoded_.wait(lock, [&] { return readyLocked(path); });
+    return soundLocked(path);
+}
+
+std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path,
+                                                        std::chrono::milliseconds wait) {
+    request(path);
+    std::unique_lock lock(mutex_);
+    if (!decoded_.wait_for(lock, wait, [&] { return readyLocked(path); })) {
+        return nullptr;
+    }
+    return soundLocked(path);
+}
+
+bool SoundFileCache::readyLocked(const QString& path) const {
+    const auto it = entries_.find(path);
+    return it == entries_.end() || it->second.decoded;
+}
+
+std::shared_ptr<const SoundBuffer> SoundFileCache::soundLocked(const QString& path) const {
+    const auto it = entries_.find(path);
+    return it == entries_.end() ? nullptr : it->second.sound;
+}
+
+// On the file's own decoding thread. The result counts only if the file is still the
+// one asked for: a newer version has a decoder of its own.
+void SoundFileCache::decode(const QString& path, qint64 size, const QDateTime& modified,
+                            std::stop_token stop) {
+    std::shared_ptr<const SoundBuffer> sound;
+    if (auto decoded = decodeSoundFile(path, stop)) {
         appendSilence(*decoded, trailingSilence_);
-        entry.sound = std::make_shared<const SoundBuffer>(std::move(*decoded));
+        sound = std::make_shared<const SoundBuffer>(std::move(*decoded));
     }
-    return entry.sound;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = entries_.find(path);
+        if (it != entries_.end() && it->second.size == size && it->second.modified == modified) {
+            it->second.sound = std::move(sound);
+            it->second.decoded = true;
+        }
+    }
+    decoded_.notify_all();
 }
 
 } // namespace korvane

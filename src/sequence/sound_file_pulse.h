@@ -5,11 +5,16 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -31,34 +36,59 @@ struct SoundBuffer {
 
 // Converts interleaved audio of any channel count and rate to the player's format:
 // mono goes to both sides, beyond two channels only the first two are kept.
-SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, int rate);
+SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, int rate,
+                           std::stop_token stop = {});
 
 // Appends silence after the audible part.
 void appendSilence(SoundBuffer& sound, std::chrono::milliseconds length);
 
 // Decodes a WAV file (any PCM width, float, ADPCM; any rate; mono or stereo) to the
 // player's format. Empty when the file is missing, not a WAV, holds no audio, or is
-// absurdly large.
-std::optional<SoundBuffer> decodeSoundFile(const QString& path);
+// absurdly large, or when `stop` is requested before the end.
+std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token stop = {});
 
 // Decodes each file once and keeps it; decodes again when the file's size or time
-// changes. Unreadable files are remembered too, as null, until they change.
+// changes. Unreadable files are remembered too, as null, until they change. Each file
+// is decoded on a thread of its own: a minute of sound at a high rate takes seconds,
+// which no step of a start can wait for, nor the other files.
 class SoundFileCache {
 public:
     explicit SoundFileCache(std::chrono::milliseconds trailingSilence);
+    // Stops the decoding under way.
+    ~SoundFileCache();
+    SoundFileCache(const SoundFileCache&) = delete;
+    SoundFileCache& operator=(const SoundFileCache&) = delete;
+
+    // Starts decoding the file as it is now, unless that is done or under way already.
+    void request(const QString& path);
 
     // The file's sound with the trailing silence appended, or null when unreadable.
+    // The first waits as long as the decoding takes; the second at most `wait`, and
+    // gives null when the sound is not ready by then.
     std::shared_ptr<const SoundBuffer> find(const QString& path);
+    std::shared_ptr<const SoundBuffer> find(const QString& path, std::chrono::milliseconds wait);
 
 private:
     struct Entry {
         qint64 size = -1;
         QDateTime modified;
+        bool decoded = false;
         std::shared_ptr<const SoundBuffer> sound;
     };
+    struct Decoder {
+        std::jthread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+
+    bool readyLocked(const QString& path) const;
+    std::shared_ptr<const SoundBuffer> soundLocked(const QString& path) const;
+    void decode(const QString& path, qint64 size, const QDateTime& modified, std::stop_token stop);
 
     std::chrono::milliseconds trailingSilence_;
+    std::mutex mutex_;
+    std::condition_variable decoded_;
     std::map<QString, Entry> entries_;
+    std::vector<Decoder> decoders_;
 };
 
 } // namespace korvane

@@ -36,6 +36,9 @@ constexpr auto kTimingReplyLimit = 100ms;
 constexpr auto kShortestReplyWait = 5ms;
 // A synchronous play never blocks longer than the sound plus this, whatever the server.
 constexpr auto kLongestOverrun = 1s;
+// A play waits this long at most for its file to be decoded (a voice file takes a few
+// milliseconds); a file still not ready then plays the default sound this time.
+constexpr auto kLongestDecodeWait = 250ms;
 
 constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32NE, kPlayerRate, kPlayerChannels};
 
@@ -65,7 +68,7 @@ public:
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
-    void prepare(const QString& fileName) override { cache_.find(fileName); }
+    void prepare(const QString& fileName) override { cache_.request(fileName); }
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
@@ -171,7 +174,7 @@ void PulseSoundPlayer::playSync(const QString& fileName) {
 }
 
 std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fileName) {
-    auto sound = cache_.find(fileName);
+    auto sound = cache_.find(fileName, kLongestDecodeWait);
     return sound ? sound : defaultTone_;
 }
 

@@ -76,7 +76,7 @@ void mixFrame(const float* input, const float* weights, std::int64_t first, std:
 } // namespace
 
 std::vector<float> resampleInterleaved(const std::vector<float>& input, int channels, int fromRate,
-                                       int toRate) {
+                                       int toRate, std::stop_token stop) {
     if (fromRate == toRate || channels < 1 || channels > 2 || fromRate <= 0 || toRate <= 0) {
         return input;
     }
@@ -86,7 +86,11 @@ std::vector<float> resampleInterleaved(const std::vector<float>& input, int chan
     const std::int64_t outFrames = (inFrames * toRate + fromRate - 1) / fromRate;
     std::vector<float> output(static_cast<std::size_t>(outFrames * channels));
 
+    constexpr std::int64_t kFramesBetweenStopChecks = 4096;
     for (std::int64_t out = 0; out < outFrames; ++out) {
+        if (out % kFramesBetweenStopChecks == 0 && stop.stop_requested()) {
+            return {};
+        }
         // This output frame lies at input position base + remainder / toRate.
         const std::int64_t numerator = out * fromRate;
         std::int64_t base = numerator / toRate;

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -45,7 +46,11 @@ std::optional<qint16> Next_Input_Mask(config::FieldReader& reader) {
 // Each line takes effect at once; the first line that fails ends the load, so earlier
 // lines stay applied and later values keep what they had. Nothing is reported.
 void frmUSB_Main::Load_Settings() {
-    QFile file(config::configPathFor(programFolder_));
+    const QString path = config::configPathFor(programFolder_);
+    // Only a plain file: opening a pipe of that name would wait for a writer for ever.
+    if (!QFileInfo(path).isFile())
+        return;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
     config::FieldReader reader(file.read(Max_Config_Bytes));
