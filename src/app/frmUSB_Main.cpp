@@ -44,6 +44,15 @@ void Set_Timer_Enabled(QTimer& timer, bool enabled) {
         timer.start();
 }
 
+bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms) {
+    for (const QTimer* step : {&w.Riders_ready, &w.Watch_the_gate, &w.Timer1, &w.Timer2, &w.Timer3,
+                               &w.Timer4, &w.Restart_Delay}) {
+        if (step->isActive() && step->remainingTime() <= ms)
+            return true;
+    }
+    return false;
+}
+
 frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound,
                          QString programFolder, QWidget* parent)
     : QMainWindow(parent)

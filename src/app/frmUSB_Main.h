@@ -175,4 +175,9 @@ private:
 // Enables or disables a window timer. Enabling a running timer leaves it running.
 void Set_Timer_Enabled(QTimer& timer, bool enabled);
 
+// True when a timed step of a start (an announcement, a beep or the ready state after
+// them) falls due within `ms`: a read that may block the window that long would make
+// it late and break the cadence.
+bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms);
+
 } // namespace korvane

@@ -21,6 +21,7 @@ namespace {
 constexpr int Twips_Per_Pixel = 15;
 constexpr int Read_Wait_Ms = 400;
 constexpr int Polling_Interval_Ms = 100;
+constexpr int Refresh_Block_Ms = 3 * Read_Wait_Ms + 5;
 
 constexpr int px(int twips) {
     return twips / Twips_Per_Pixel;
@@ -131,6 +132,10 @@ void frmDebug_window::Form_Load() {
 }
 
 void frmDebug_window::IO_polling_Timer() {
+    // A refresh of a silent module holds the window up to a wait per port: left for a
+    // tick when no step of a start is that close, so no beep ever comes late for it.
+    if (Start_Timer_Due_Within(main_, Refresh_Block_Ms))
+        return;
     Read_Ports();
 }
 
