@@ -1,0 +1,752 @@
+// Faults and bad input against the real program: a module that goes away or
+// misbehaves, message boxes left open, a damaged config.dat, broken sound files and
+// bad ports in the scan. Cases other suites prove already are not repeated here.
+#include "dialogs/frmDebug_window.h"
+#include "pulse_server.h"
+#include "sequence/sound_wav.h"
+#include "settings/config_file.h"
+#include "start_helpers.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSet>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+// Evaluates `expression` once and logs it.
+#define VERIFY_WITHIN(expression, low, high)                                                       \
+    do {                                                                                           \
+        const qint64 value_ = (expression);                                                        \
+        qInfo("%s = %lld", #expression, value_);                                                   \
+        QVERIFY2(value_ >= (low) && value_ <= (high),                                              \
+                 qPrintable(QStringLiteral(#expression " = %1, expected %2..%3")                   \
+                                .arg(value_)                                                       \
+                                .arg(low)                                                          \
+                                .arg(high)));                                                      \
+    } while (false)
+
+const QString Ready = QStringLiteral("Click to put up gate");
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+qint64 msSince(qint64 ns) {
+    return (monotonicNs() - ns) / 1000000;
+}
+
+QByteArray randomBytes(int count, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+// An operator who leaves every message open for a while before pressing OK, the event
+// loop running meanwhile; notes the most boxes ever on screen at once.
+struct SlowOperator {
+    SlowOperator(MessageRecorder& recorder, int openMs) {
+        recorder.whileOpen = [this, openMs](const Message&) {
+            most = std::max(most, messagesOpen());
+            runEventsFor(openMs);
+        };
+    }
+    int most = 0;
+};
+
+// The module's commands without the port reads of the poll and the debug window.
+QStringList lineOutputs(const StartRig& rig) {
+    QStringList texts = rig.outputs();
+    texts.removeAll(QStringLiteral("a"));
+    texts.removeAll(QStringLiteral("c"));
+    return texts;
+}
+
+// The four beeps one beep interval apart, each late by at most one poll's wait.
+void verifyBeepGaps(const StartRig& rig, int beepMs) {
+    const qint64 beeps[] = {rig.outputStampNs("H 01"), rig.outputStampNs("H 02"),
+                            rig.outputStampNs("H 03", 0), rig.outputStampNs("H 03", 1)};
+    for (int k = 1; k < 4; ++k)
+        VERIFY_WITHIN((beeps[k] - beeps[k - 1]) / 1000000, beepMs - 10, beepMs + 150);
+}
+
+// The gate goes up on screen; unless `holdOff`, the hold-off is cut short and the
+// second press starts the cadence at once.
+void startOnScreen(StartRig& rig, bool holdOff) {
+    rig->Window_start_button_Click();
+    if (holdOff)
+        return;
+    rig->Gate_up_timer_Timer();
+    rig->Window_start_button_Click();
+}
+
+const QStringList Start_Sounds = {
+    "ok_riders.wav",      "Riders_ready.wav",   "Watch_the_gate.wav",     "BMX_start_tone.wav",
+    "BMX_start_tone.wav", "BMX_start_tone.wav", "BMX_start_tone_long.wav"};
+
+// --- config.dat
+
+const QList<QByteArray> Track_Values = {"250", "2", "T", "3", "4", "5", "6", "2", "7"};
+
+QByteArray trackFile(const QByteArray& lineEnd = "\r\n") {
+    QByteArray text;
+    for (int i = 0; i < Track_Values.size(); ++i)
+        text += '"' + Track_Values[i] + config::lineLabels()[i] + '"' + lineEnd;
+    return text;
+}
+
+// What the window holds of the nine settings, as the file would say them.
+config::SettingsRecord heldSettings(frmUSB_Main& w) {
+    config::SettingsRecord r;
+    r.beepSpeed = qint16(w.HScroll1->value());
+    r.gateTiming = -1;
+    for (int i = 0; i < 4; ++i)
+        if (w.Gate_timing[i]->isChecked())
+            r.gateTiming = qint16(i);
+    r.raceTimePanel = w.Veiw_Timer->isChecked() && w.Frame2->isVisibleTo(&w);
+    r.gate = w.Gate;
+    r.red = w.Red;
+    r.orange = w.Orange;
+    r.green = w.Green;
+    r.startButtonLine = w.Start_Button;
+    r.finishBeamLine = w.Finish_Beam;
+    return r;
+}
+
+// The window after a load that applied the first `lines` lines of the track file.
+config::SettingsRecord afterLines(int lines) {
+    const config::SettingsRecord track{250, 2, true, 3, 4, 5, 6, 1 << 2, 1 << 7};
+    config::SettingsRecord r{150, -1, false, 0, 0, 0, 0, 0, 0};
+    qint16* fields[] = {&r.beepSpeed,     &r.gateTiming, nullptr,  &r.gate,
+                        &r.red,           &r.orange,     &r.green, &r.startButtonLine,
+                        &r.finishBeamLine};
+    const qint16* from[] = {
+        &track.beepSpeed,     &track.gateTiming, nullptr,      &track.gate,
+        &track.red,           &track.orange,     &track.green, &track.startButtonLine,
+        &track.finishBeamLine};
+    for (int i = 0; i < lines; ++i) {
+        if (fields[i])
+            *fields[i] = *from[i];
+        else
+            r.raceTimePanel = track.raceTimePanel;
+    }
+    return r;
+}
+
+QString describe(const config::SettingsRecord& r) {
+    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+        .arg(r.beepSpeed)
+        .arg(r.gateTiming)
+        .arg(r.raceTimePanel ? "T" : "F")
+        .arg(r.gate)
+        .arg(r.red)
+        .arg(r.orange)
+        .arg(r.green)
+        .arg(r.startButtonLine)
+        .arg(r.finishBeamLine);
+}
+
+// The whole file a save must write for what the window holds.
+QByteArray wholeFileFor(frmUSB_Main& w) {
+    config::SettingsRecord r = heldSettings(w);
+    r.gateTiming = std::max<qint16>(r.gateTiming, 0);
+    r.startButtonLine = config::maskToPin(w.Start_Button);
+    r.finishBeamLine = config::maskToPin(w.Finish_Beam);
+    return config::writeConfig(r);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Runs `load` as a user who may not read the file (root reads everything).
+void asAnotherUser(const std::function<void()>& load) {
+    if (geteuid() != 0) {
+        load();
+        return;
+    }
+    QVERIFY(seteuid(65534) == 0);
+    load();
+    QVERIFY(seteuid(0) == 0);
+}
+
+// --- sounds
+
+// A mono 16-bit WAV file of a 440 Hz tone, written in pieces so that a long one costs
+// little memory.
+void writeToneFile(const QString& path, int ms, int rate = 48000) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    QVERIFY(file);
+    std::vector<float> piece(std::size_t(rate / 10));
+    for (std::size_t i = 0; i < piece.size(); ++i)
+        piece[i] = float(0.3 * std::sin(2 * M_PI * 440.0 * double(i) / rate));
+    for (sf_count_t left = sf_count_t(rate) * ms / 1000; left > 0;) {
+        const sf_count_t frames = std::min<sf_count_t>(left, sf_count_t(piece.size()));
+        sf_writef_float(file, piece.data(), frames);
+        left -= frames;
+    }
+    sf_close(file);
+}
+
+constexpr int Default_Tone_Ms = 200;
+constexpr int Voice_Ms = 300;
+
+// Changes the working folder (where the sounds are looked up) for its lifetime.
+struct WorkingFolder {
+    explicit WorkingFolder(const QString& path)
+        : previous(QDir::currentPath()) {
+        QDir::setCurrent(path);
+    }
+    ~WorkingFolder() { QDir::setCurrent(previous); }
+    QString previous;
+};
+
+// --- discovery
+
+enum class PortKind { Module, Silent, Garbage, Vanishing };
+
+} // namespace
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void unplugAnywhereIsQuietAndTheModuleIsTakenBack_data();
+    void unplugAnywhereIsQuietAndTheModuleIsTakenBack();
+    void misbehavingModuleGivesTheDefinedReadings_data();
+    void misbehavingModuleGivesTheDefinedReadings();
+    void junkOnTheLineDuringAStartKeepsItsTimeline();
+    void silentModuleForHalfAMinuteNeverStacksMessagesAndTheStartKeepsTime();
+    void debugWindowClosedBehindItsOwnMessage();
+
+    void damagedConfigLoadsWhatItCanAndSavesWhole_data();
+    void damagedConfigLoadsWhatItCanAndSavesWhole();
+    void configCutAtEveryByteLoadsTheWholeLinesBeforeTheCut();
+
+    void soundFaultsNeverHoldUpTheStart_data();
+    void soundFaultsNeverHoldUpTheStart();
+
+    void scanGoesOnPastBadPorts_data();
+    void scanGoesOnPastBadPorts();
+
+private:
+    std::unique_ptr<PulseServer> server_;
+};
+
+void FaultsTest::initTestCase() {
+    // From here on the players of this process look for a private server only.
+    server_ = std::make_unique<PulseServer>();
+}
+
+void FaultsTest::cleanupTestCase() {
+    server_.reset();
+}
+
+// ---------------------------------------------------------------- module unplugged
+
+enum class Unplug { AtRest, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
+
+void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
+    QTest::addColumn<int>("point");
+    QTest::newRow("at rest") << int(Unplug::AtRest);
+    QTest::newRow("in the hold-off") << int(Unplug::InHoldOff);
+    QTest::newRow("in the cadence") << int(Unplug::InCadence);
+    QTest::newRow("between beeps") << int(Unplug::BetweenBeeps);
+    QTest::newRow("while the debug window polls") << int(Unplug::WhileDebugPolls);
+}
+
+void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
+    QFETCH(int, point);
+    const auto at = Unplug(point);
+    const bool inStart = at != Unplug::AtRest && at != Unplug::WhileDebugPolls;
+    StartRig rig;
+    QVERIFY(rig.load()); // the poll and everything else keep running
+    rig->HScroll1->setValue(100);
+    rig->Gate_timing[1]->setChecked(true);
+    SlowOperator slow(rig.messages(), 300);
+    sim::VirtualModule& module = rig.module();
+
+    if (at == Unplug::WhileDebugPolls) {
+        rig->Debug_io_Click();
+        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
+    }
+    if (inStart)
+        startOnScreen(rig, at == Unplug::InHoldOff);
+    if (at == Unplug::BetweenBeeps)
+        QVERIFY(runUntil([&] { return rig.outputs().contains(QStringLiteral("H 01")); }, 8000));
+
+    module.unplug();
+    QVERIFY(runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000));
+    const double cpuBefore = cpuSeconds();
+    runEventsFor(2000);
+    const double cpu = cpuSeconds() - cpuBefore;
+    QVERIFY2(cpu < 0.8, qPrintable(QStringLiteral("%1 s of CPU in 2 s").arg(cpu)));
+
+    if (at == Unplug::InHoldOff) {
+        QVERIFY(runUntil([&] { return rig->Window_start_button->isEnabled(); }, 4000));
+        rig->Window_start_button_Click();
+    }
+    if (inStart) {
+        // The start runs on its timers to the end without the module.
+        QVERIFY(runUntil([&] { return rig.sound().files().size() == Start_Sounds.size(); }, 8000));
+        QCOMPARE(rig.sound().files(), Start_Sounds);
+    }
+    // Away at rest: the ready state is tried every ten seconds until it succeeds.
+    QVERIFY(rig->Restart_Delay.isActive());
+    QCOMPARE(rig->Restart_Delay.interval(), 10000);
+    rig->Restart_Delay_Timer();
+    QVERIFY(!rig->MSComm1.isOpen());
+    QVERIFY(rig->Restart_Delay.isActive());
+    QVERIFY(slow.most <= 1);
+    QVERIFY(rig.messages().messages.isEmpty());
+
+    // Back on the same port: the next ready state sets it up again and switches it off.
+    QVERIFY(module.replug());
+    module.clearCommands();
+    rig->Restart_Delay_Timer();
+    QVERIFY(module.waitForCommands(4, 2000));
+    QCOMPARE(described(module).mid(0, 4), QStringList({"! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(!rig->Restart_Delay.isActive());
+    QCOMPARE(rig->Window_start_button->text(), Ready);
+    if (at == Unplug::WhileDebugPolls)
+        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
+}
+
+// ---------------------------------------------------------------- a module that misbehaves
+
+enum class Misbehaviour { TwoBytesInOneReply, TwoStrayBytes, Burst, ReplyToALineCommand };
+
+void FaultsTest::misbehavingModuleGivesTheDefinedReadings_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QList<int>>("readings"); // port byte, or -1 for "Read Timeout"
+    QTest::newRow("two bytes in one reply, then one")
+        << int(Misbehaviour::TwoBytesInOneReply) << QList<int>{-1, 0x21};
+    QTest::newRow("two stray bytes between reads")
+        << int(Misbehaviour::TwoStrayBytes) << QList<int>{0x21, 0x21};
+    QTest::newRow("1,000 random bytes between reads")
+        << int(Misbehaviour::Burst) << QList<int>{0x21, 0x21};
+    // A byte the module sends after "H" is one reading behind: it is taken as the next
+    // reading, and each reply after it one read late.
+    QTest::newRow("a reply to a line command")
+        << int(Misbehaviour::ReplyToALineCommand) << QList<int>{0x7E, 0x21};
+}
+
+void FaultsTest::misbehavingModuleGivesTheDefinedReadings() {
+    QFETCH(int, fault);
+    QFETCH(QList<int>, readings);
+    StartRig rig;
+    QVERIFY(rig.load());
+    rig.stopBackgroundTimers();
+    sim::VirtualModule& module = rig.module();
+    module.setPort('b', 0x21);
+    const auto waiting = [&](qint64 count) {
+        return runUntil([&] { return rig->MSComm1.bytesWaiting() == count; }, 2000);
+    };
+
+    switch (Misbehaviour(fault)) {
+    case Misbehaviour::TwoBytesInOneReply:
+        module.setDoubleReply(true);
+        break;
+    case Misbehaviour::TwoStrayBytes:
+        module.injectBytes(QByteArray("\x55\x66", 2));
+        QVERIFY(waiting(2));
+        break;
+    case Misbehaviour::Burst:
+        module.injectBytes(randomBytes(1000, 7));
+        QVERIFY(waiting(1000));
+        break;
+    case Misbehaviour::ReplyToALineCommand:
+        module.setReplyDelayMs(50); // so that the stray byte is alone at the first count
+        rig->Gate_Up();
+        module.injectBytes(QByteArray(1, '\x7E'));
+        QVERIFY(waiting(1));
+        break;
+    }
+    QList<int> got;
+    for (int i = 0; i < readings.size(); ++i) {
+        const std::optional<quint8> value = rig->Read_Port('b', 100);
+        got << (value ? int(*value) : -1);
+        module.setDoubleReply(false);
+        if (Misbehaviour(fault) == Misbehaviour::ReplyToALineCommand)
+            QVERIFY(waiting(1)); // its own reply, late for it, early for the next
+    }
+    QCOMPARE(got, readings);
+    QCOMPARE(int(rig.messages().messages.size()), int(readings.count(-1)));
+}
+
+// A burst of junk in the hold-off and a stray byte after a light: the polls read
+// through them, the second press is seen, and the start keeps its timeline.
+void FaultsTest::junkOnTheLineDuringAStartKeepsItsTimeline() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    rig->HScroll1->setValue(100);
+    rig->Gate_timing[0]->setChecked(true);
+    rig.sound().syncMs = 300;
+    SlowOperator slow(rig.messages(), 200);
+    const auto caption = [&] { return rig->Window_start_button->text(); };
+
+    rig.setButton(true);
+    QVERIFY(runUntil([&] { return caption() == QLatin1String("Start"); }, 2000));
+    rig.setButton(false);
+    rig.module().injectBytes(randomBytes(1000, 11));
+    QVERIFY(runUntil([&] { return rig->Window_start_button->isEnabled(); }, 6000));
+    rig.setButton(true);
+    QVERIFY(runUntil([&] { return caption() == QLatin1String("Delay"); }, 3000));
+    rig.setButton(false);
+    QVERIFY(runUntil([&] { return rig.outputs().contains(QStringLiteral("H 01")); }, 8000));
+    rig.module().injectBytes(QByteArray(1, '\0'));
+    QVERIFY(runUntil([&] { return rig.outputs().contains(QStringLiteral("A 00")); }, 15000, 20));
+
+    QCOMPARE(rig.outputs(),
+             QStringList({"H 00", "H 01", "L 00", "L 01", "H 02", "L 02", "H 03", "H 03", "A 00"}));
+    const qint64 ok = rig.soundStampNs("ok_riders.wav");
+    const qint64 lastBeep = rig.outputStampNs("H 03", 1);
+    VERIFY_WITHIN((lastBeep - ok) / 1000000, 5290, 5290 + 800);
+    verifyBeepGaps(rig, 100);
+    VERIFY_WITHIN((rig.outputStampNs("A 00") - lastBeep) / 1000000, 9990, 10800);
+    QVERIFY(slow.most <= 1);
+}
+
+// The module falls silent for 30 s from the start of the cadence, the debug window
+// open: boxes come one after the other, never two at once, and the start ends on time.
+void FaultsTest::silentModuleForHalfAMinuteNeverStacksMessagesAndTheStartKeepsTime() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    rig->HScroll1->setValue(100);
+    rig->Gate_timing[3]->setChecked(true);
+    rig.sound().syncMs = 300;
+    rig->Debug_io_Click();
+    SlowOperator slow(rig.messages(), 2000);
+
+    rig->Window_start_button_Click();
+    rig->Gate_up_timer_Timer();
+    rig.module().setSilent(true);
+    const qint64 silentFrom = monotonicNs();
+    rig->Window_start_button_Click();
+    QVERIFY(runUntil([&] { return lineOutputs(rig).contains(QStringLiteral("A 00")); }, 25000, 20));
+    runUntil([&] { return msSince(silentFrom) >= 30000; }, 30000, 50);
+    QCOMPARE(lineOutputs(rig),
+             QStringList({"H 00", "H 01", "L 01", "H 02", "L 02", "H 03", "H 03", "L 00", "A 00"}));
+    const qint64 ok = rig.soundStampNs("ok_riders.wav");
+    const qint64 lastBeep = rig.outputStampNs("H 03", 1);
+    // A refresh of the debug window would hold the window 0.4 s: none comes near a step.
+    VERIFY_WITHIN((lastBeep - ok) / 1000000, 5290, 5290 + 800);
+    verifyBeepGaps(rig, 100);
+    VERIFY_WITHIN((rig.outputStampNs("A 00") - lastBeep) / 1000000, 9990, 10800);
+    QCOMPARE(slow.most, 1);
+    QVERIFY(rig.messages().messages.size() >= 5);
+
+    // The module answers again: the messages stop.
+    rig.module().setSilent(false);
+    runEventsFor(3000);
+    const qsizetype shown = rig.messages().messages.size();
+    runEventsFor(2000);
+    QCOMPARE(rig.messages().messages.size(), shown);
+}
+
+void FaultsTest::debugWindowClosedBehindItsOwnMessage() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    rig.stopBackgroundTimers();
+    rig->Debug_io_Click();
+    QPointer<frmDebug_window> debug = rig->Debug_Window;
+    rig.module().setSilent(true);
+    // The administrator logs out while the message of a failed refresh is open: the
+    // window goes away under the refresh that is still waiting for OK.
+    rig.messages().whileOpen = [&](const Message&) {
+        rig->Log_In->setText(QStringLiteral("Log Out"));
+        rig->Log_In_Click();
+        runEventsFor(300);
+    };
+    QVERIFY(runUntil([&] { return !rig.messages().messages.isEmpty(); }, 3000));
+    runEventsFor(300);
+    QVERIFY(debug.isNull());
+    QCOMPARE(rig.messages().messages.size(), 1);
+    rig.module().clearCommands();
+    runEventsFor(300);
+    QVERIFY(rig.module().commands().isEmpty());
+}
+
+// ---------------------------------------------------------------- damaged config.dat
+
+enum class ConfigDamage { Bytes, Unreadable, Folder, Pipe };
+
+void FaultsTest::damagedConfigLoadsWhatItCanAndSavesWhole_data() {
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("linesApplied");
+    QByteArray nulInGate = trackFile();
+    nulInGate.replace("\"3'", QByteArray("\"3\0'", 4));
+    const auto bytes = int(ConfigDamage::Bytes);
+    QTest::newRow("NUL in the gate line") << bytes << nulInGate << 3;
+    QTest::newRow("NUL bytes only") << bytes << QByteArray(1024, '\0') << 0;
+    QTest::newRow("1 MB of junk") << bytes << randomBytes(1 << 20, 3).replace('\'', 'x') << 0;
+    QTest::newRow("1 MB of junk after a whole file")
+        << bytes << trackFile() + randomBytes(1 << 20, 5) << 9;
+    QTest::newRow("CR-only line ends") << bytes << trackFile("\r") << 9;
+    QTest::newRow("unreadable") << int(ConfigDamage::Unreadable) << trackFile() << 0;
+    QTest::newRow("a folder named config.dat") << int(ConfigDamage::Folder) << QByteArray() << 0;
+    QTest::newRow("a pipe named config.dat") << int(ConfigDamage::Pipe) << QByteArray() << 0;
+}
+
+void FaultsTest::damagedConfigLoadsWhatItCanAndSavesWhole() {
+    QFETCH(int, damage);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, linesApplied);
+    ModuleRig rig;
+    WindowUnderTest w(rig);
+    MessageRecorder messages;
+    const QString path = config::configPathFor(w.programFolder.path());
+    std::thread writer;
+    std::atomic<bool> loaded = false;
+    switch (ConfigDamage(damage)) {
+    case ConfigDamage::Bytes:
+        writeFile(path, bytes);
+        break;
+    case ConfigDamage::Unreadable:
+        writeFile(path, bytes);
+        QVERIFY(QFile::setPermissions(w.programFolder.path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(path, {}));
+        break;
+    case ConfigDamage::Folder:
+        QVERIFY(QDir(w.programFolder.path()).mkdir(QStringLiteral("config.dat")));
+        break;
+    case ConfigDamage::Pipe:
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // Lets a load that waits for a writer go on, so that a failure cannot hang.
+        writer = std::thread([path, &loaded] {
+            for (int i = 0; i < 60 && !loaded; ++i)
+                QThread::msleep(50);
+            if (!loaded)
+                ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+        });
+        break;
+    }
+
+    const qint64 loadNs = monotonicNs();
+    if (ConfigDamage(damage) == ConfigDamage::Unreadable)
+        asAnotherUser([&] { w->Load_Settings(); });
+    else
+        w->Load_Settings();
+    const qint64 loadMs = msSince(loadNs);
+    loaded = true;
+    if (writer.joinable())
+        writer.join();
+    QCOMPARE(describe(heldSettings(*w)), describe(afterLines(linesApplied)));
+    QVERIFY2(loadMs < 1000, qPrintable(QString::number(loadMs)));
+    QVERIFY(messages.messages.isEmpty());
+
+    w->Save_Settings_File();
+    if (ConfigDamage(damage) == ConfigDamage::Folder) {
+        QVERIFY(QFileInfo(path).isDir());
+        return;
+    }
+    if (ConfigDamage(damage) == ConfigDamage::Unreadable && geteuid() != 0) {
+        QCOMPARE(readFile(path), QByteArray()); // not ours to replace: left as it was
+        return;
+    }
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(readFile(path), wholeFileFor(*w));
+}
+
+void FaultsTest::configCutAtEveryByteLoadsTheWholeLinesBeforeTheCut() {
+    const QByteArray whole = trackFile();
+    // A line counts once its apostrophe is in: its value text is complete then.
+    QList<qsizetype> apostrophes;
+    for (qsizetype lineStart = 0; lineStart < whole.size();
+         lineStart = whole.indexOf("\r\n", lineStart) + 2)
+        apostrophes << whole.indexOf('\'', lineStart);
+    QCOMPARE(apostrophes.size(), 9);
+    ModuleRig rig;
+    for (qsizetype cut = 0; cut <= whole.size(); ++cut) {
+        WindowUnderTest w(rig);
+        const QString path = config::configPathFor(w.programFolder.path());
+        writeFile(path, whole.left(cut));
+        w->Load_Settings();
+        const int lines = int(std::count_if(apostrophes.begin(), apostrophes.end(),
+                                            [cut](qsizetype at) { return at < cut; }));
+        QVERIFY2(
+            describe(heldSettings(*w)) == describe(afterLines(lines)),
+            qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(describe(heldSettings(*w)))));
+        w->Save_Settings_File();
+        QVERIFY2(readFile(path) == wholeFileFor(*w), qPrintable(QString::number(cut)));
+    }
+}
+
+// ---------------------------------------------------------------- sound faults
+
+enum class SoundFault { AllMissing, NotWav, Empty, Huge, NoServer };
+
+void FaultsTest::soundFaultsNeverHoldUpTheStart_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("watchTheGateMs"); // how long the synchronous sound lasts
+    QTest::newRow("all five files missing") << int(SoundFault::AllMissing) << Default_Tone_Ms;
+    QTest::newRow("not WAV files") << int(SoundFault::NotWav) << Default_Tone_Ms;
+    QTest::newRow("empty files") << int(SoundFault::Empty) << Default_Tone_Ms;
+    QTest::newRow("a minute at 384 kHz") << int(SoundFault::Huge) << Voice_Ms;
+    QTest::newRow("no sound server") << int(SoundFault::NoServer) << Voice_Ms;
+}
+
+void FaultsTest::soundFaultsNeverHoldUpTheStart() {
+    QFETCH(int, fault);
+    QFETCH(int, watchTheGateMs);
+    const auto kind = SoundFault(fault);
+    if (kind == SoundFault::NoServer)
+        server_->stop();
+    else if (PulseServer::isInstalled() && !server_->isRunning())
+        QVERIFY(server_->start());
+
+    QTemporaryDir folder;
+    for (const QString& file : QSet<QString>(Start_Sounds.begin(), Start_Sounds.end())) {
+        const QString path = folder.filePath(file);
+        switch (kind) {
+        case SoundFault::AllMissing:
+            break;
+        case SoundFault::NotWav:
+            writeFile(path, "a text file, not a sound\n");
+            break;
+        case SoundFault::Empty:
+            writeFile(path, {});
+            break;
+        case SoundFault::Huge:
+        case SoundFault::NoServer:
+            if (kind == SoundFault::Huge && file == QLatin1String("ok_riders.wav"))
+                writeToneFile(path, 59000, 384000);
+            else
+                writeToneFile(path,
+                              file.startsWith(QLatin1String("BMX_start_tone.")) ? 60 : Voice_Ms);
+            break;
+        }
+    }
+    WorkingFolder here(folder.path());
+    frmUSB_Main w(PortCatalog::fromNames({}), createSystemSoundPlayer(), folder.path());
+    w.End_Program = [] {};
+    QThread::msleep(300); // the player connects to the server, as long before any start
+
+    // Every step that plays a sound, as the timers would call them.
+    const auto timed = [](const std::function<void()>& step) {
+        const qint64 from = monotonicNs();
+        step();
+        return msSince(from);
+    };
+    VERIFY_WITHIN(timed([&] { w.Start_Cadence(); }), 0, 600);
+    VERIFY_WITHIN(timed([&] { w.Announce_Riders_Ready(); }), 0, 600);
+    VERIFY_WITHIN(timed([&] { w.Watch_the_gate_Timer(); }), watchTheGateMs - 5,
+                  watchTheGateMs + 1300);
+    for (void (frmUSB_Main::*beep)() : {&frmUSB_Main::Timer1_Timer, &frmUSB_Main::Timer2_Timer,
+                                        &frmUSB_Main::Timer3_Timer, &frmUSB_Main::Timer4_Timer})
+        VERIFY_WITHIN(timed([&] { (w.*beep)(); }), 0, 600);
+}
+
+// ---------------------------------------------------------------- discovery
+
+void FaultsTest::scanGoesOnPastBadPorts_data() {
+    QTest::addColumn<QList<int>>("ports"); // PortKind of ports 1, 2, ...
+    QTest::addColumn<int>("found");
+    const auto kinds = [](std::initializer_list<PortKind> list) {
+        QList<int> ports;
+        for (PortKind kind : list)
+            ports << int(kind);
+        return ports;
+    };
+    QTest::newRow("garbage before the module") << kinds({PortKind::Garbage, PortKind::Module}) << 2;
+    QTest::newRow("a port that goes away while probed")
+        << kinds({PortKind::Vanishing, PortKind::Module}) << 2;
+    QTest::newRow("all of them before the module")
+        << kinds({PortKind::Silent, PortKind::Vanishing, PortKind::Garbage, PortKind::Vanishing,
+                  PortKind::Module})
+        << 5;
+}
+
+void FaultsTest::scanGoesOnPastBadPorts() {
+    QFETCH(QList<int>, ports);
+    QFETCH(int, found);
+    QTemporaryDir dir;
+    QObject unplugs; // outlives the devices, so no unplug can reach one that is gone
+    std::vector<std::unique_ptr<sim::VirtualModule>> devices;
+    QStringList names;
+    for (int n = 1; n <= ports.size(); ++n) {
+        auto device =
+            std::make_unique<sim::VirtualModule>(dir.filePath(QStringLiteral("ttyUSB%1").arg(n)));
+        sim::VirtualModule* raw = device.get();
+        switch (PortKind(ports[n - 1])) {
+        case PortKind::Module:
+            break;
+        case PortKind::Silent:
+            raw->setSilent(true);
+            break;
+        case PortKind::Vanishing:
+            // Pulled out as the question arrives, while the scan waits for the answer.
+            raw->setOnCommand([raw, &unplugs](const sim::VirtualModule::Command&) {
+                QMetaObject::invokeMethod(
+                    &unplugs, [raw] { raw->unplug(); }, Qt::QueuedConnection);
+            });
+            [[fallthrough]];
+        case PortKind::Garbage:
+            raw->setIdentification(randomBytes(1000, quint32(n)));
+            break;
+        }
+        QVERIFY(raw->start());
+        names << raw->devicePath();
+        devices.push_back(std::move(device));
+    }
+    MessageRecorder messages;
+    frmUSB_Main w(PortCatalog::fromNames(names), std::make_unique<RecordingSoundPlayer>(),
+                  dir.path());
+    w.End_Program = [] {};
+    w.Form_Load();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvane USB IO on port %1").arg(found));
+    QVERIFY(messages.messages.isEmpty());
+    sim::VirtualModule& module = *devices[std::size_t(found - 1)];
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module), QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(w.MSComm1.isOpen());
+    QVERIFY(!w.Restart_Delay.isActive());
+    for (int n = 1; n < found; ++n) {
+        if (PortKind(ports[n - 1]) == PortKind::Vanishing)
+            QVERIFY(!devices[std::size_t(n - 1)]->isPlugged());
+    }
+}
+
+QTEST_MAIN(FaultsTest)
+#include "tst_faults.moc"
