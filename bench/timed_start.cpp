@@ -105,6 +105,7 @@ std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, QString* 
     w.Gate_timing[gateTiming]->setChecked(true);
     module_.clearCommands();
     sound_->clear();
+    const int messagesBefore = messages_;
 
     StartRecord record;
     record.beepMs = beepMs;
@@ -128,7 +129,20 @@ std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, QString* 
     }
     if (!collect(record, error))
         return std::nullopt;
+    record.readTimeouts = messages_ - messagesBefore;
+    record.staleRepliesLeft = drainStaleReplies();
     return record;
+}
+
+// A reply that came after a read's wait stays in the receive buffer. So that every start
+// begins with the link as a clean start-up leaves it, such bytes are drained (and
+// counted) between starts, never during one.
+int StartBench::drainStaleReplies() {
+    const qint64 waiting = window_->MSComm1.bytesWaiting();
+    if (waiting > 0)
+        window_->MSComm1.readAllWaiting();
+    staleDrained_ += int(waiting);
+    return int(waiting);
 }
 
 bool StartBench::collect(StartRecord& r, QString* error) const {

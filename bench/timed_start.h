@@ -33,6 +33,8 @@ struct StartRecord {
     qint64 dropByteNs = 0;
     qint64 readyByteNs = 0;
     std::array<std::optional<qint64>, 4> toneOnsetNs; // in the recording of the null sink
+    int readTimeouts = 0;                             // "Read Timeout" messages during the start
+    int staleRepliesLeft = 0; // reply bytes still waiting after it (drained)
 };
 
 // The real main window on a virtual module, with the real sound player wrapped in a
@@ -49,10 +51,12 @@ public:
     // the program's own timers up to the ready state. Nothing else runs meanwhile.
     std::optional<StartRecord> run(int beepMs, int gateTiming, QString* error);
     int messages() const { return messages_; }
+    int staleRepliesDrained() const { return staleDrained_; }
 
 private:
     bool collect(StartRecord& record, QString* error) const;
     bool waitForOutput(const QString& meaning, int timeoutMs) const;
+    int drainStaleReplies();
 
     QString folder_;
     sim::VirtualModule module_;
@@ -60,6 +64,7 @@ private:
     std::unique_ptr<frmUSB_Main> window_;
     sim::LineRoles roles_;
     int messages_ = 0;
+    int staleDrained_ = 0;
 };
 
 } // namespace korvane::bench

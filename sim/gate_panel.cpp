@@ -2,6 +2,7 @@
 
 #include "app/lamp.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -103,8 +104,9 @@ GatePanel::GatePanel(VirtualModule& module, QWidget* parent)
     relay_->panel = this;
 
     auto* layout = new QVBoxLayout(this);
-    auto* where = new QLabel(QStringLiteral("Virtual I/O module on %1").arg(module.devicePath()));
-    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* where = new QLabel(QStringLiteral("Virtual I/O module on %1 (a pseudo-terminal)")
+                                 .arg(QFileInfo(module.devicePath()).fileName()));
+    where->setToolTip(module.devicePath());
     layout->addWidget(where);
     layout->addWidget(makeGateAndLights());
     layout->addWidget(makeLines());
