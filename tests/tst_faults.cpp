@@ -268,11 +268,12 @@ void FaultsTest::cleanupTestCase() {
 
 // ---------------------------------------------------------------- module unplugged
 
-enum class Unplug { AtRest, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
+enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
 
 void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
     QTest::addColumn<int>("point");
     QTest::newRow("at rest") << int(Unplug::AtRest);
+    QTest::newRow("while a read waits") << int(Unplug::DuringARead);
     QTest::newRow("in the hold-off") << int(Unplug::InHoldOff);
     QTest::newRow("in the cadence") << int(Unplug::InCadence);
     QTest::newRow("between beeps") << int(Unplug::BetweenBeeps);
@@ -282,7 +283,8 @@ void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
 void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
     QFETCH(int, point);
     const auto at = Unplug(point);
-    const bool inStart = at != Unplug::AtRest && at != Unplug::WhileDebugPolls;
+    const bool inStart =
+        at == Unplug::InHoldOff || at == Unplug::InCadence || at == Unplug::BetweenBeeps;
     StartRig rig;
     QVERIFY(rig.load()); // the poll and everything else keep running
     rig->HScroll1->setValue(100);
@@ -299,7 +301,18 @@ void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
     if (at == Unplug::BetweenBeeps)
         QVERIFY(runUntil([&] { return rig.outputs().contains(QStringLiteral("H 01")); }, 8000));
 
-    module.unplug();
+    if (at == Unplug::DuringARead) {
+        module.setSilent(true);
+        std::thread puller([&] {
+            QThread::msleep(40);
+            module.unplug();
+        });
+        QVERIFY(!rig->Read_Port('b', 400));
+        puller.join();
+        module.setSilent(false);
+    } else {
+        module.unplug();
+    }
     QVERIFY(runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000));
     const double cpuBefore = cpuSeconds();
     runEventsFor(2000);
