@@ -81,6 +81,7 @@ private slots:
     void openReadTimeoutSkipsPollsWhileTheBeepsRunOn();
     void pollDuringTheLoadHandlerSendsNothing();
     void beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInterval();
+    void pollNeverDelaysABeepButStillSeesAHold();
 
 private:
     std::unique_ptr<StartRig> rig_;
@@ -494,7 +495,9 @@ void StartSequenceTest::twoWaitingBytesAtAPollReportReadTimeoutAndChangeNothing(
 void StartSequenceTest::openReadTimeoutSkipsPollsWhileTheBeepsRunOn() {
     StartRig& rig = *rig_;
     MessageRecorder& recorder = rig.messages();
-    rig->HScroll1->setValue(100);
+    // Beeps far enough apart that the first poll is not left out for a beep due sooner
+    // than its wait.
+    rig->HScroll1->setValue(300);
     rig->Start_Cadence();
     rig->Announce_Riders_Ready();
     rig->Watch_the_gate_Timer(); // Timer1 armed
@@ -527,6 +530,22 @@ void StartSequenceTest::pollDuringTheLoadHandlerSendsNothing() {
     QVERIFY(!described(rig.module()).contains(QStringLiteral("b")));
     QCOMPARE(rig->Window_start_button->text(), Ready);
     QVERIFY(rig->Window_start_button->isEnabled());
+}
+
+void StartSequenceTest::pollNeverDelaysABeepButStillSeesAHold() {
+    StartRig& rig = *rig_;
+    rig->HScroll1->setValue(100);
+    rig->Start_Cadence();
+    rig->Riders_ready.start(50); // the riders-ready call due within the poll's wait
+    int reads = rig.portReads();
+    rig->Polling_start_input_Timer();
+    QCOMPARE(rig.portReads(), reads + 1);
+
+    rig->Announce_Riders_Ready();
+    rig->Watch_the_gate_Timer(); // beep 1 due in 100 ms: a read could make it late
+    reads = rig.portReads();
+    rig->Polling_start_input_Timer();
+    QCOMPARE(rig.portReads(), reads);
 }
 
 void StartSequenceTest::beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInterval() {

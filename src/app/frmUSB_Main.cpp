@@ -44,10 +44,15 @@ void Set_Timer_Enabled(QTimer& timer, bool enabled) {
         timer.start();
 }
 
-bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms) {
-    for (const QTimer* step : {&w.Riders_ready, &w.Watch_the_gate, &w.Timer1, &w.Timer2, &w.Timer3,
-                               &w.Timer4, &w.Restart_Delay}) {
-        if (step->isActive() && step->remainingTime() <= ms)
+bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms, bool withRidersReady) {
+    const auto due = [ms](const QTimer& step) {
+        return step.isActive() && step.remainingTime() <= ms;
+    };
+    if (withRidersReady && due(w.Riders_ready))
+        return true;
+    for (const QTimer* step :
+         {&w.Watch_the_gate, &w.Timer1, &w.Timer2, &w.Timer3, &w.Timer4, &w.Restart_Delay}) {
+        if (due(*step))
             return true;
     }
     return false;
@@ -160,7 +165,7 @@ void frmUSB_Main::Build_Timers() {
         bool enabled;
     };
     // Timer1 to Timer4 get their interval from the first start and never tick before it.
-    // Race_timer has no behaviour of its own in the ready state, so it does not run.
+    // Race_timer runs only while a race is timed: the drop starts it with its own tick.
     const Design designs[] = {
         {&Polling_start_input, 500, true},
         {&Gate_up_timer, 4000, false},

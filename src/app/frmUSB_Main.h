@@ -175,9 +175,10 @@ private:
 // Enables or disables a window timer. Enabling a running timer leaves it running.
 void Set_Timer_Enabled(QTimer& timer, bool enabled);
 
-// True when a timed step of a start (an announcement, a beep or the ready state after
-// them) falls due within `ms`: a read that may block the window that long would make
-// it late and break the cadence.
-bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms);
+// True when a timed step of a start falls due within `ms`: a read that may block the
+// window that long would make it late. The steps are the riders-ready call (left out
+// when `withRidersReady` is false), the "Watch the gate" call, the four beeps and the
+// ready state after them.
+bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms, bool withRidersReady = true);
 
 } // namespace korvane

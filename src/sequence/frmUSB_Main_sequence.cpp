@@ -34,9 +34,9 @@ constexpr int Race_Tick_Ms = 10;
 // A race read fails after the same wait as the poll's, so a slow adapter never raises
 // "Read Timeout" in one and not in the other.
 constexpr int Race_Read_Wait_Ms = Poll_Wait_Ms;
-// A race read may block for its whole wait; it is not begun when a step of the start
-// falls due sooner than that (plus a little for the write and the wake-up), so the
-// race never delays a beep or the ready state.
+// A read of the start-button poll or of the race may block for its whole wait; it is
+// not begun when a step of the start falls due sooner than that (plus a little for the
+// write and the wake-up), so no read delays a beep or the ready state.
 constexpr int Step_Margin_Ms = Race_Read_Wait_Ms + 5;
 constexpr int Second_Green_Lamp = 3;
 constexpr int Gate_Lamp = 4;
@@ -82,15 +82,6 @@ void End_Race(frmUSB_Main& w, const QString& shown) {
 void Discard_Stray_Bytes(SerialLink& link) {
     if (link.isOpen() && link.bytesWaiting() > 0)
         link.readAllWaiting();
-}
-
-// True when a timed step of the start (a beep, or the ready state) is due within `ms`.
-bool Start_Step_Due_Within(frmUSB_Main& w, int ms) {
-    for (const QTimer* step : {&w.Timer1, &w.Timer2, &w.Timer3, &w.Timer4, &w.Restart_Delay}) {
-        if (step->isActive() && step->remainingTime() <= ms)
-            return true;
-    }
-    return false;
 }
 
 // Gate timing option k drops the gate at beep k + 1.
@@ -156,6 +147,13 @@ void frmUSB_Main::Polling_start_input_Timer() {
     // Discovery lets ticks through while it waits; the link is not the poll's until
     // the load handler has returned.
     if (Loading_)
+        return;
+    // The read may block for its whole wait: it never goes out when "Watch the gate", a
+    // beep or the ready state is due sooner. From the riders-ready call to the ready state
+    // the external button can do nothing anyway (the start button is locked), so no
+    // press is missed; the riders-ready tick itself is not guarded, so a hold just
+    // before it is still seen.
+    if (Start_Timer_Due_Within(*this, Step_Margin_Ms, false))
         return;
     const std::optional<quint8> portB = Read_Port(Start_Button_Port, Poll_Wait_Ms);
     if (!portB)
@@ -254,7 +252,7 @@ void frmUSB_Main::Race_timer_Timer() {
         End_Race(*this, race::No_Finish);
         return;
     }
-    if (Start_Step_Due_Within(*this, Step_Margin_Ms))
+    if (Start_Timer_Due_Within(*this, Step_Margin_Ms))
         return;
     Discard_Stray_Bytes(MSComm1);
     const std::optional<quint8> portB = Read_Port(Finish_Beam_Port, Race_Read_Wait_Ms);
