@@ -589,8 +589,9 @@ int main(int argc, char* argv[]) {
             "pseudo-terminal, found by discovery on port 1 and set up from the sample "
             "`config.dat`. For each start the benchmark clicks the start button to raise the "
             "gate and clicks again the moment the 4 s hold-off ends; from there the program's "
-            "own timers run the start to its ready state, while the external-button poll keeps "
-            "reading port B every 500 ms as in service. Every command byte is stamped on "
+            "own timers run the start to its ready state, and every read the program makes goes to "
+            "the module as in service (nobody presses the external button or breaks the finish "
+            "beam). Every command byte is stamped on "
             "arrival at the module (CLOCK_MONOTONIC); every sound call is stamped on the "
             "program's thread by a wrapper around the real player. Starts run one after the "
             "other, never overlapping.\n\n"
@@ -665,13 +666,13 @@ int main(int argc, char* argv[]) {
         "- The steps that arm their timer after a sound call (“ok_riders.wav” before "
         "`Riders_ready`, “Riders_ready.wav” before `Watch_the_gate`) add that call's "
         "duration: the player hands the whole decoded sound to the server in one write.\n"
-        "- The external-button poll blocks the program's thread for one pseudo-terminal round "
-        "trip every 500 ms; a timer falling due meanwhile fires after it. With a real module "
-        "the round trip is at least two bytes at 9600 baud (about 2 ms) plus the USB serial "
-        "adapter's own latency.\n"
-        "- The machine is shared: the occasional late step (a few ms, now and then tens) comes "
-        "from other work holding both cores, as the busy runs and the measurement floor "
-        "show.\n"));
+        "- A read of port B blocks the program's thread for a round trip to the module; a "
+        "step falling due meanwhile fires after it. With a real module a round trip is at "
+        "least two bytes at 9600 baud (about 2 ms) plus the USB serial adapter's own "
+        "latency.\n"
+        "- The machine is shared: a step late by a few ms now and then comes from other work "
+        "holding both cores (tens of ms when the machine is very busy), as the measurement "
+        "floor shows.\n"));
     say(QStringLiteral("## Read timeouts\n"));
     say(QStringLiteral(
             "During the %1 starts the program showed %2 “Read Timeout” message(s) (caught, not "

@@ -193,12 +193,15 @@ bool ScriptedStart::run() {
         return false;
     // Let go before the next poll, which would otherwise hold the start.
     panel_.setStartButtonDown(false);
+    pause(300); // the panel catches up; "Riders ready" is 3.6 s away
+    const QString gateUp = out_.filePath(QStringLiteral("demo-gate-up.png"));
+    const bool gateUpSaved = panel_.grab().save(gateUp);
 
     if (!step(
             QStringLiteral("the long tone"), [&] { return window_.Shape1[3]->isLit(); }, 15000))
         return false;
     pause(400); // the panel catches up with the last commands
-    const bool saved = saveScreenshots();
+    const bool saved = gateUpSaved && saveScreenshots();
 
     if (!step(
             QStringLiteral("the ready state"),
@@ -223,7 +226,8 @@ bool ScriptedStart::saveScreenshots() {
     if (QScreen* primary = QGuiApplication::primaryScreen())
         ok = primary->grabWindow(0, both.x(), both.y(), both.width(), both.height()).save(screen) &&
              ok;
-    say(ok ? QStringLiteral("demo: screenshots %1, %2, %3").arg(mainWindow, gate, screen)
+    say(ok ? QStringLiteral("demo: screenshots %1, %2, %3 (and demo-gate-up.png)")
+                 .arg(mainWindow, gate, screen)
            : QStringLiteral("demo: could not write the screenshots in %1").arg(out_.path()));
     return ok;
 }
@@ -259,8 +263,8 @@ void ScriptedStart::printTimeline() const {
     if (entries.isEmpty())
         return;
     const qint64 zero = entries.first().atNs;
-    say(QStringLiteral("\nTimeline of the start (ms after the gate went up; commands as the "
-                       "virtual module received them):"));
+    say(QStringLiteral("\nTimeline of the start (ms after the gate went up; commands when the "
+                       "virtual module received them, sounds when the program started them):"));
     for (const Entry& entry : entries)
         say(QStringLiteral("%1  %2")
                 .arg(double(entry.atNs - zero) / 1e6, 9, 'f', 1)

@@ -218,6 +218,8 @@ void GatePanel::relabelLines() {
             role = roles_.outputRole(bit);
         else if (index < 2 * LinesPerPort)
             role = roles_.inputRole(bit);
+        // One word a line keeps the columns narrow ("start button" on two lines).
+        role.replace(QLatin1Char(' '), QLatin1Char('\n'));
         lineLabels_[index]->setText(role.isEmpty() ? QString::number(bit)
                                                    : QStringLiteral("%1\n%2").arg(bit).arg(role));
     }
