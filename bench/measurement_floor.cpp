@@ -12,11 +12,7 @@ namespace korvane::bench {
 
 namespace {
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
+using sim::monotonicNs;
 
 } // namespace
 

@@ -21,11 +21,7 @@ constexpr int Start_Limit_Ms = 10000;
 constexpr int Settle_Ms = 5000;
 constexpr qint64 Ns_Per_Ms = 1'000'000;
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
+using sim::monotonicNs;
 
 // The program, ended (killed) when this goes out of scope.
 class Running {

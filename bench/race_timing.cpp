@@ -44,11 +44,7 @@ constexpr int Beep_Ms = 150;
 constexpr int Reads_Measured = 2000;
 constexpr double Ns_Per_Ms = 1e6;
 
-qint64 monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using sim::monotonicNs;
 
 void say(const QString& line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);

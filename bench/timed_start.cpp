@@ -1,5 +1,7 @@
 #include "timed_start.h"
 
+#include "virtual_module.h"
+
 #include "app/message_box.h"
 #include "settings/config_file.h"
 
@@ -21,11 +23,7 @@ const QString Ready_Caption = QStringLiteral("Click to put up gate");
 constexpr int Hold_Off_Limit_Ms = 6000;
 constexpr int Start_Limit_Ms = 40000;
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
+using sim::monotonicNs;
 
 // Runs the event loop until the timer ticks (after the window's own handler of that tick,
 // which was connected first) or the limit passes. Adds no timer of its own but the limit.

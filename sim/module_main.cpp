@@ -22,11 +22,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     VirtualModule module(args.size() > 1 ? args.at(1) : QStringLiteral("/dev/ttyUSB0"));
-    const qint64 startNs = [] {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    }();
+    const qint64 startNs = korvane::sim::monotonicNs();
     module.setOnCommand([startNs](const VirtualModule::Command& command) {
         std::printf("%10.3f ms  %s\n", (command.atNs - startNs) / 1e6,
                     qPrintable(korvane::sim::describe(command.bytes)));

@@ -1,18 +1,8 @@
 #include "stamping_sound_player.h"
 
-#include <ctime>
+#include "virtual_module.h"
 
 namespace korvane::sim {
-
-namespace {
-
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-} // namespace
 
 StampingSoundPlayer::StampingSoundPlayer(std::unique_ptr<SoundPlayer> inner)
     : inner_(std::move(inner)) {}

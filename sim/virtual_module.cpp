@@ -24,12 +24,6 @@ constexpr int LineCount = 24;
 constexpr qint64 NsPerMs = 1'000'000;
 constexpr qint64 NsPerS = 1'000'000'000;
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * NsPerS + ts.tv_nsec;
-}
-
 // 'A'/'a' -> 0, 'B'/'b' -> 1, 'C'/'c' -> 2; anything else -> -1.
 int portIndex(char port) {
     switch (port) {
@@ -80,6 +74,12 @@ bool isSymLink(const QByteArray& path) {
 }
 
 } // namespace
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * NsPerS + ts.tv_nsec;
+}
 
 QString describe(const QByteArray& command) {
     QStringList parts;

@@ -14,6 +14,10 @@
 
 namespace korvane::sim {
 
+// CLOCK_MONOTONIC in nanoseconds: the clock every command is stamped with. The
+// program's QElapsedTimer runs on the same clock.
+qint64 monotonicNs();
+
 // Renders a command's bytes for logs and failure messages: the command letter
 // as a letter, argument bytes as two hex digits ("! A 00", "H 03", "?").
 QString describe(const QByteArray& command);

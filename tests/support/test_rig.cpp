@@ -6,12 +6,6 @@
 
 namespace korvane::test {
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 void RecordingSoundPlayer::playAsync(const QString& fileName) {
     std::lock_guard lock(mutex_);
     calls_.append({fileName, false, monotonicNs()});

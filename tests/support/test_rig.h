@@ -16,8 +16,7 @@
 
 namespace korvane::test {
 
-// CLOCK_MONOTONIC in nanoseconds: the clock the virtual module stamps commands with.
-qint64 monotonicNs();
+using sim::monotonicNs;
 
 // A sound player that records every call and plays nothing. A synchronous play
 // blocks for `syncMs` (the length a real "Watch_the_gate.wav" would take).
