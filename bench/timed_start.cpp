@@ -39,15 +39,6 @@ bool waitForTick(QTimer& timer, int limitMs) {
     return ticked;
 }
 
-sim::LineRoles rolesOf(const frmUSB_Main& window) {
-    sim::LineRoles roles;
-    roles.gate = window.Gate;
-    roles.red = window.Red;
-    roles.orange = window.Orange;
-    roles.green = window.Green;
-    return roles;
-}
-
 } // namespace
 
 StartBench::StartBench(const QString& folder)
@@ -72,7 +63,7 @@ bool StartBench::load(QString* error) {
     window_->End_Program = [] {};
     window_->show();
     window_->Form_Load();
-    roles_ = rolesOf(*window_);
+    roles_ = sim::LineRoles::of(*window_);
     if (window_->Start_Button == 0 ||
         !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
         *error = QStringLiteral("the window did not find the module or load config.dat");

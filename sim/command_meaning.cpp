@@ -1,6 +1,20 @@
 #include "command_meaning.h"
 
+#include "app/frmUSB_Main.h"
+#include "settings/config_file.h"
+
 namespace korvane::sim {
+
+LineRoles LineRoles::of(const frmUSB_Main& window) {
+    LineRoles roles;
+    roles.gate = window.Gate;
+    roles.red = window.Red;
+    roles.orange = window.Orange;
+    roles.green = window.Green;
+    roles.startButton = window.Start_Button != 0 ? config::maskToPin(window.Start_Button) : -1;
+    roles.finishBeam = window.Finish_Beam != 0 ? config::maskToPin(window.Finish_Beam) : -1;
+    return roles;
+}
 
 namespace {
 

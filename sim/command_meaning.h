@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+namespace korvane {
+class frmUSB_Main;
+}
+
 namespace korvane::sim {
 
 // What each module line is wired to, as config.dat says: output line numbers on port A,
@@ -19,6 +23,9 @@ struct LineRoles {
     QString outputRole(int line) const;
     // "start button", "finish beam", or empty.
     QString inputRole(int line) const;
+
+    // The roles the main window's settings give the lines; a mask of 0 is no line.
+    static LineRoles of(const frmUSB_Main& window);
 };
 
 // A received command in the words of the start: "gate up", "red on", "all port A off",

@@ -86,18 +86,6 @@ bool prepareRunFolder(const QDir& source, const QDir& run, bool freshConfig) {
     return true;
 }
 
-sim::LineRoles rolesOf(const frmUSB_Main& window) {
-    sim::LineRoles roles;
-    roles.gate = window.Gate;
-    roles.red = window.Red;
-    roles.orange = window.Orange;
-    roles.green = window.Green;
-    // No mask means no line (nothing loaded).
-    roles.startButton = window.Start_Button != 0 ? config::maskToPin(window.Start_Button) : -1;
-    roles.finishBeam = window.Finish_Beam != 0 ? config::maskToPin(window.Finish_Beam) : -1;
-    return roles;
-}
-
 // Runs the event loop until `done` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer elapsed;
@@ -352,7 +340,7 @@ int main(int argc, char* argv[]) {
     panel.move(window.frameGeometry().right() + 8, 0);
     panel.show();
     window.Form_Load();
-    panel.setRoles(rolesOf(window));
+    panel.setRoles(sim::LineRoles::of(window));
 
     if (!options.isSet(scripted))
         return app.exec();
