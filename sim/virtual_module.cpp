@@ -165,6 +165,12 @@ void VirtualModule::injectBytes(const QByteArray& bytes) {
     wake();
 }
 
+void VirtualModule::setSplitReply(int firstBytes, int restDelayMs) {
+    std::lock_guard lock(m_mutex);
+    m_splitAfter = qMax(0, firstBytes);
+    m_splitDelayMs = qMax(0, restDelayMs);
+}
+
 void VirtualModule::setPort(char port, quint8 value) {
     const int index = portIndex(port);
     if (index < 0)
@@ -205,7 +211,7 @@ quint8 VirtualModule::direction(char port) const {
     return m_directions[index];
 }
 
-void VirtualModule::unplug() {
+void VirtualModule::unplug(Power power) {
     if (!isPlugged())
         return;
     stopThread();
@@ -215,9 +221,17 @@ void VirtualModule::unplug() {
     std::lock_guard lock(m_mutex);
     m_plugged = false;
     m_pendingReplies.clear();
+    if (power == Power::Lost) {
+        m_ports.fill(0x00);
+        m_directions.fill(0xFF);
+    }
 }
 
-bool VirtualModule::replug() {
+bool VirtualModule::replug(const QString& linkPath) {
+    if (isPlugged())
+        return false;
+    if (!linkPath.isEmpty())
+        m_linkPath = linkPath;
     return start();
 }
 
@@ -395,8 +409,13 @@ void VirtualModule::apply(const QByteArray& command, qint64 atNs) {
         std::lock_guard lock(m_mutex);
         applyLocked(command);
         const QByteArray reply = m_silent ? QByteArray() : replyLocked(command);
-        if (!reply.isEmpty())
-            m_pendingReplies.emplace(atNs + m_replyDelayMs * NsPerMs, reply);
+        const qint64 dueNs = atNs + m_replyDelayMs * NsPerMs;
+        if (m_splitAfter > 0 && reply.size() > m_splitAfter) {
+            m_pendingReplies.emplace(dueNs, reply.left(m_splitAfter));
+            m_pendingReplies.emplace(dueNs + m_splitDelayMs * NsPerMs, reply.mid(m_splitAfter));
+        } else if (!reply.isEmpty()) {
+            m_pendingReplies.emplace(dueNs, reply);
+        }
         m_commands.append(logged);
     }
     m_commandLogged.notify_all();

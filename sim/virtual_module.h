@@ -50,6 +50,9 @@ public:
     void setSilent(bool silent);                     // no replies at all
     void setDoubleReply(bool on);                    // port read replies are sent twice
     void injectBytes(const QByteArray& bytes);       // stray bytes to the program, now
+    // Every reply is sent in two pieces: its first `firstBytes` bytes as usual, the rest
+    // `restDelayMs` later (a USB adapter's latency timer splits a line like this).
+    void setSplitReply(int firstBytes, int restDelayMs);
 
     // Lines: 0-7 port A, 8-15 port B, 16-23 port C; bit n of a port byte is line n.
     void setPort(char port, quint8 value);
@@ -58,10 +61,13 @@ public:
     bool line(int line) const;
     quint8 direction(char port) const;
 
-    // Unplug closes the pty (the program's open port sees a hang-up) and removes
-    // the link; replug makes a new pty behind the same link, ports kept.
-    void unplug();
-    bool replug();
+    // Unplug closes the pty (the program's open port sees a hang-up) and removes the
+    // link; replug makes a new pty behind the link, or behind `linkPath` when one is
+    // given (an adapter that comes back under another name). A module unplugged with
+    // its power comes back with every line off and an input; otherwise ports are kept.
+    enum class Power { Kept, Lost };
+    void unplug(Power power = Power::Kept);
+    bool replug(const QString& linkPath = {});
     bool isPlugged() const;
 
     // Command log
@@ -91,7 +97,7 @@ private:
     qint64 takeDueReplies(qint64 nowNs, QByteArray& out); // returns the next due time or -1
     bool writeOut(int masterFd, QByteArray& out);
 
-    const QString m_linkPath;
+    QString m_linkPath; // changed only while the module thread is stopped
     std::function<void(const Command&)> m_onCommand;
 
     // Owned by the controlling thread while the module thread is stopped.
@@ -112,6 +118,8 @@ private:
     int m_replyDelayMs = 0;
     bool m_silent = false;
     bool m_doubleReply = false;
+    int m_splitAfter = 0; // 0: replies go out whole
+    int m_splitDelayMs = 0;
     std::array<quint8, PortCount> m_ports{};
     std::array<quint8, PortCount> m_directions{};
     std::multimap<qint64, QByteArray> m_pendingReplies; // due time -> bytes, in order

@@ -1,6 +1,6 @@
 // The I/O debug window on the real main window and link, against the virtual module.
 #include "dialogs/frmDebug_window.h"
-#include "test_rig.h"
+#include "start_helpers.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <atomic>
@@ -83,6 +84,7 @@ private slots:
     void boxClickedByTheUserReturnsAtTheNextRefresh();
     void vccAndGroundNeverChange();
     void pollingFollowsTheLinesAndStopsWhenClosed();
+    void refreshGoesOnThroughAStartWithAHealthyModule();
     void sendWritesTheValueToPortA_data();
     void sendWritesTheValueToPortA();
     void screenshot();
@@ -312,6 +314,30 @@ void DebugWindowTest::sendWritesTheValueToPortA() {
         QCOMPARE(described(bench.module), QStringList({sent}));
         QCOMPARE(bench.module.port('a'), quint8(sent.mid(2).toUInt(nullptr, 16)));
     }
+}
+
+// An administrator watches the gate and light lines change during a start: with a module
+// that answers, a refresh costs a few round trips and never waits for a far step.
+void DebugWindowTest::refreshGoesOnThroughAStartWithAHealthyModule() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    rig->HScroll1->setValue(100);
+    rig->Riders_ready.setInterval(150);
+    rig->Watch_the_gate.setInterval(150);
+    rig->Debug_io_Click();
+    rig->Window_start_button_Click();
+    rig->Gate_up_timer_Timer();
+    rig->Window_start_button_Click();
+    QVERIFY(runUntil([&] { return rig.outputStampNs(QStringLiteral("H 03"), 1) > 0; }, 3000));
+    const qint64 beep1 = rig.outputStampNs(QStringLiteral("H 01"));
+    const qint64 beep4 = rig.outputStampNs(QStringLiteral("H 03"), 1);
+    int refreshes = 0;
+    for (const sim::VirtualModule::Command& command : rig.module().commands())
+        refreshes += command.bytes == "a" && command.atNs > beep1 && command.atNs < beep4;
+    QVERIFY2(refreshes >= 1, "no refresh between the first and the last beep");
+    QVERIFY2((beep4 - beep1) / 1000000 <= 3 * 100 + 30,
+             qPrintable(QString::number((beep4 - beep1) / 1000000)));
+    QVERIFY(rig.messages().messages.isEmpty());
 }
 
 // With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves debug-window.png there.

@@ -46,15 +46,6 @@ namespace {
                                 .arg(high)));                                                      \
     } while (false)
 
-const QString Ready = QStringLiteral("Click to put up gate");
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 qint64 msSince(qint64 ns) {
     return (monotonicNs() - ns) / 1000000;
 }
@@ -93,16 +84,6 @@ void verifyBeepGaps(const StartRig& rig, int beepMs) {
                             rig.outputStampNs("H 03", 0), rig.outputStampNs("H 03", 1)};
     for (int k = 1; k < 4; ++k)
         VERIFY_WITHIN((beeps[k] - beeps[k - 1]) / 1000000, beepMs - 10, beepMs + 150);
-}
-
-// The gate goes up on screen; unless `holdOff`, the hold-off is cut short and the
-// second press starts the cadence at once.
-void startOnScreen(StartRig& rig, bool holdOff) {
-    rig->Window_start_button_Click();
-    if (holdOff)
-        return;
-    rig->Gate_up_timer_Timer();
-    rig->Window_start_button_Click();
 }
 
 const QStringList Start_Sounds = {
@@ -235,8 +216,6 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
-    void unplugAnywhereIsQuietAndTheModuleIsTakenBack_data();
-    void unplugAnywhereIsQuietAndTheModuleIsTakenBack();
     void misbehavingModuleGivesTheDefinedReadings_data();
     void misbehavingModuleGivesTheDefinedReadings();
     void junkOnTheLineDuringAStartKeepsItsTimeline();
@@ -264,89 +243,6 @@ void FaultsTest::initTestCase() {
 
 void FaultsTest::cleanupTestCase() {
     server_.reset();
-}
-
-// ---------------------------------------------------------------- module unplugged
-
-enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
-
-void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
-    QTest::addColumn<int>("point");
-    QTest::newRow("at rest") << int(Unplug::AtRest);
-    QTest::newRow("while a read waits") << int(Unplug::DuringARead);
-    QTest::newRow("in the hold-off") << int(Unplug::InHoldOff);
-    QTest::newRow("in the cadence") << int(Unplug::InCadence);
-    QTest::newRow("between beeps") << int(Unplug::BetweenBeeps);
-    QTest::newRow("while the debug window polls") << int(Unplug::WhileDebugPolls);
-}
-
-void FaultsTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
-    QFETCH(int, point);
-    const auto at = Unplug(point);
-    const bool inStart =
-        at == Unplug::InHoldOff || at == Unplug::InCadence || at == Unplug::BetweenBeeps;
-    StartRig rig;
-    QVERIFY(rig.load()); // the poll and everything else keep running
-    rig->HScroll1->setValue(100);
-    rig->Gate_timing[1]->setChecked(true);
-    SlowOperator slow(rig.messages(), 300);
-    sim::VirtualModule& module = rig.module();
-
-    if (at == Unplug::WhileDebugPolls) {
-        rig->Debug_io_Click();
-        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
-    }
-    if (inStart)
-        startOnScreen(rig, at == Unplug::InHoldOff);
-    if (at == Unplug::BetweenBeeps)
-        QVERIFY(runUntil([&] { return rig.outputs().contains(QStringLiteral("H 01")); }, 8000));
-
-    if (at == Unplug::DuringARead) {
-        module.setSilent(true);
-        std::thread puller([&] {
-            QThread::msleep(40);
-            module.unplug();
-        });
-        QVERIFY(!rig->Read_Port('b', 400));
-        puller.join();
-        module.setSilent(false);
-    } else {
-        module.unplug();
-    }
-    QVERIFY(runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000));
-    const double cpuBefore = cpuSeconds();
-    runEventsFor(2000);
-    const double cpu = cpuSeconds() - cpuBefore;
-    QVERIFY2(cpu < 0.8, qPrintable(QStringLiteral("%1 s of CPU in 2 s").arg(cpu)));
-
-    if (at == Unplug::InHoldOff) {
-        QVERIFY(runUntil([&] { return rig->Window_start_button->isEnabled(); }, 4000));
-        rig->Window_start_button_Click();
-    }
-    if (inStart) {
-        // The start runs on its timers to the end without the module.
-        QVERIFY(runUntil([&] { return rig.sound().files().size() == Start_Sounds.size(); }, 8000));
-        QCOMPARE(rig.sound().files(), Start_Sounds);
-    }
-    // Away at rest: the ready state is tried every ten seconds until it succeeds.
-    QVERIFY(rig->Restart_Delay.isActive());
-    QCOMPARE(rig->Restart_Delay.interval(), 10000);
-    rig->Restart_Delay_Timer();
-    QVERIFY(!rig->MSComm1.isOpen());
-    QVERIFY(rig->Restart_Delay.isActive());
-    QVERIFY(slow.most <= 1);
-    QVERIFY(rig.messages().messages.isEmpty());
-
-    // Back on the same port: the next ready state sets it up again and switches it off.
-    QVERIFY(module.replug());
-    module.clearCommands();
-    rig->Restart_Delay_Timer();
-    QVERIFY(module.waitForCommands(4, 2000));
-    QCOMPARE(described(module).mid(0, 4), QStringList({"! A 00", "! B FF", "! C FF", "A 00"}));
-    QVERIFY(!rig->Restart_Delay.isActive());
-    QCOMPARE(rig->Window_start_button->text(), Ready);
-    if (at == Unplug::WhileDebugPolls)
-        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
 }
 
 // ---------------------------------------------------------------- a module that misbehaves

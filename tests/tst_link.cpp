@@ -9,8 +9,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <sys/resource.h>
-
 using namespace korvane;
 
 namespace {
@@ -22,13 +20,6 @@ std::unique_ptr<SerialLink> openLink(const QString& path) {
     if (!link->open())
         return nullptr;
     return link;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -51,6 +42,8 @@ private slots:
     void aLateReplyIsTakenByTheNextRead();
     void aSecondOpenOfAPortInUseFails();
     void unpluggedDeviceClosesTheLinkQuietly();
+    void everyErrorOfAVanishedDeviceClosesTheLink_data();
+    void everyErrorOfAVanishedDeviceClosesTheLink();
 };
 
 void LinkTest::linuxDeviceNodesAreOrderedByGroupThenNumber() {
@@ -220,12 +213,12 @@ void LinkTest::unpluggedDeviceClosesTheLinkQuietly() {
     QSignalSpy lost(link.get(), &SerialLink::lost);
     module.unplug();
 
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = test::cpuSeconds();
     QTRY_VERIFY(!link->isOpen() || !protocol::readTransaction(*link, 'b', 100));
     QTRY_VERIFY(!link->isOpen());
     QCOMPARE(lost.size(), 1);
     QTest::qWait(1000);
-    QVERIFY2(cpuSeconds() - cpuBefore < 0.5, "a lost device makes the link spin");
+    QVERIFY2(test::cpuSeconds() - cpuBefore < 0.5, "a lost device makes the link spin");
     QVERIFY(!link->write("b"));
     QCOMPARE(link->bytesWaiting(), 0);
 
@@ -233,6 +226,39 @@ void LinkTest::unpluggedDeviceClosesTheLinkQuietly() {
     QVERIFY(link->open()); // the same name reaches the module again
     module.setPort('b', 0x07);
     QCOMPARE(protocol::readTransaction(*link, 'b', 200), std::optional<quint8>(0x07));
+}
+
+// A pseudo-terminal that goes away never raises a resource error, as a USB adapter
+// does: the link's answer to each error code is checked directly.
+void LinkTest::everyErrorOfAVanishedDeviceClosesTheLink_data() {
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("gone");
+    QTest::newRow("resource (adapter unplugged)") << int(QSerialPort::ResourceError) << true;
+    QTest::newRow("read") << int(QSerialPort::ReadError) << true;
+    QTest::newRow("write") << int(QSerialPort::WriteError) << true;
+    QTest::newRow("permission (Windows, unplugged)") << int(QSerialPort::PermissionError) << true;
+    QTest::newRow("device not found") << int(QSerialPort::DeviceNotFoundError) << true;
+    QTest::newRow("open") << int(QSerialPort::OpenError) << true;
+    QTest::newRow("unknown") << int(QSerialPort::UnknownError) << true;
+    QTest::newRow("timeout") << int(QSerialPort::TimeoutError) << false;
+    QTest::newRow("unsupported (no RTS on a pty)")
+        << int(QSerialPort::UnsupportedOperationError) << false;
+    QTest::newRow("no error") << int(QSerialPort::NoError) << false;
+}
+
+void LinkTest::everyErrorOfAVanishedDeviceClosesTheLink() {
+    QFETCH(int, error);
+    QFETCH(bool, gone);
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    QSignalSpy lost(link.get(), &SerialLink::lost);
+    link->handleError(QSerialPort::SerialPortError(error));
+    QCOMPARE(link->isOpen(), !gone);
+    QCOMPARE(lost.size(), gone ? 1 : 0);
+    link->handleError(QSerialPort::SerialPortError(error)); // repeated: no second signal
+    QCOMPARE(lost.size(), gone ? 1 : 0);
 }
 
 QTEST_MAIN(LinkTest)

@@ -12,6 +12,9 @@
 #include <QSerialPort>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace korvane;
 using korvane::test::described;
 
@@ -26,6 +29,7 @@ private slots:
     void moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts();
     void identificationReplies_data();
     void identificationReplies();
+    void portThatMayNotBeOpenedIsNamedWithTheFix();
     void twoModulesTheLowerPortWins();
     void noModuleShowsOneMessageAndLeavesTheWindowAsDesigned();
     void noModuleReadyStateOpensNothing();
@@ -35,7 +39,7 @@ private slots:
     void readyStateWritesEveryCallAndStopsRestartDelay();
     void outputOperationsSendTheirLines();
     void readFailureShowsOneMessageAndClosedLinkNone();
-    void unpluggedModuleIsReopenedByTheNextReadyState();
+    void unpluggedModuleIsTakenBackAtRest();
 
     void layoutMatchesTheDesign();
 };
@@ -79,29 +83,60 @@ void MainWindowTest::moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts() {
 void MainWindowTest::identificationReplies_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("splitAfter"); // bytes of the first piece; 0: whole
+    QTest::addColumn<int>("restMs");     // the rest comes this much later
     QTest::addColumn<bool>("found");
-    QTest::newRow("24R1") << QByteArray("USB I/O 24R1\r\n") << 0 << true;
-    QTest::newRow("24f2") << QByteArray("USB I/O 24f2\r\n") << 0 << true;
-    QTest::newRow("stray text before") << QByteArray("\x07junk USB I/O 24f2\r\n") << 0 << true;
-    QTest::newRow("without CR LF") << QByteArray("USB I/O 24R1") << 0 << false;
-    QTest::newRow("other letter case") << QByteArray("usb i/o 24r1\r\n") << 0 << false;
-    QTest::newRow("too late for the probe") << QByteArray("USB I/O 24R1\r\n") << 80 << false;
+    const QByteArray id("USB I/O 24R1\r\n");
+    QTest::newRow("24R1") << id << 0 << 0 << 0 << true;
+    QTest::newRow("24f2") << QByteArray("USB I/O 24f2\r\n") << 0 << 0 << 0 << true;
+    QTest::newRow("stray text before")
+        << QByteArray("\x07junk USB I/O 24f2\r\n") << 0 << 0 << 0 << true;
+    QTest::newRow("without CR LF") << QByteArray("USB I/O 24R1") << 0 << 0 << 0 << false;
+    QTest::newRow("other letter case") << QByteArray("usb i/o 24r1\r\n") << 0 << 0 << 0 << false;
+    QTest::newRow("too late for the probe") << id << 80 << 0 << 0 << false;
+    // A 16 ms latency timer: the line begins within the probe's wait and ends at 31 ms.
+    QTest::newRow("split by an adapter") << id << 16 << 12 << 15 << true;
+    QTest::newRow("begun, ended too late") << id << 0 << 5 << 150 << false;
 }
 
 void MainWindowTest::identificationReplies() {
     QFETCH(QByteArray, reply);
     QFETCH(int, delayMs);
+    QFETCH(int, splitAfter);
+    QFETCH(int, restMs);
     QFETCH(bool, found);
     test::ModuleRig rig;
     auto& module = rig.addModule(1);
     module.setIdentification(reply);
     module.setReplyDelayMs(delayMs);
+    module.setSplitReply(splitAfter, restMs);
     test::WindowUnderTest w(rig);
     test::MessageRecorder messages;
     w->Form_Load();
     QCOMPARE(w->windowTitle(),
              found ? QStringLiteral("Korvane USB IO on port 1") : QStringLiteral("Korvane"));
     QCOMPARE(messages.messages.size(), found ? 0 : 1);
+}
+
+void MainWindowTest::portThatMayNotBeOpenedIsNamedWithTheFix() {
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    test::WindowUnderTest w(rig);
+    test::MessageRecorder messages;
+    // Root opens every device: the load runs as an ordinary user, who may not.
+    const QByteArray device = QFile::encodeName(module.slavePath());
+    QVERIFY(::chmod(device.constData(), 0600) == 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        QVERIFY(::seteuid(65534) == 0);
+    w->Form_Load();
+    if (root)
+        QVERIFY(::seteuid(0) == 0);
+    QCOMPARE(messages.messages.size(), 1);
+    const QString text = messages.messages[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("No Controller  detected")), qPrintable(text));
+    QVERIFY2(text.contains(module.devicePath()), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("dialout")), qPrintable(text));
 }
 
 void MainWindowTest::twoModulesTheLowerPortWins() {
@@ -119,7 +154,7 @@ void MainWindowTest::noModuleShowsOneMessageAndLeavesTheWindowAsDesigned() {
     test::ModuleRig rig;
     rig.addSilentDevice(2);
     test::WindowUnderTest w(rig);
-    // A settings file that must not be read.
+    // Read without a module too: the settings are needed when the module appears.
     QFile config(w.programFolder.filePath("config.dat"));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("\"300'     Beep speed (100 to 500)\"\r\n\"2'       Gate timing (0 to 3)\"\r\n");
@@ -132,13 +167,16 @@ void MainWindowTest::noModuleShowsOneMessageAndLeavesTheWindowAsDesigned() {
     QCOMPARE(messages.messages[0].title, QStringLiteral("Korvane"));
     QCOMPARE(messages.messages[0].icon, MessageIcon::None);
     QCOMPARE(w->windowTitle(), QStringLiteral("Korvane"));
-    QCOMPARE(w->HScroll1->value(), 150);
-    QVERIFY(!w->Gate_timing[2]->isChecked());
-    QVERIFY(w->Beep_time_label->text().isEmpty());
+    QCOMPARE(w->HScroll1->value(), 300);
+    QVERIFY(w->Gate_timing[2]->isChecked());
     QVERIFY(!w->MSComm1.isOpen());
-    // The ready state comes with Restart_Delay, ten seconds after creation.
+    // The ready state comes with Restart_Delay, ten seconds after creation; the module
+    // is looked for meanwhile, and the window says it is not there.
     QVERIFY(w->Restart_Delay.isActive());
     QCOMPARE(w->Restart_Delay.interval(), 10000);
+    QVERIFY(w->Link_Retry.isActive());
+    QVERIFY(!w->Link_Status->isHidden());
+    QVERIFY(!w->Window_start_button->isEnabled());
 }
 
 void MainWindowTest::noModuleReadyStateOpensNothing() {
@@ -153,8 +191,9 @@ void MainWindowTest::noModuleReadyStateOpensNothing() {
     QVERIFY(other.commands().isEmpty());
     QCOMPARE(w->Window_start_button->text(), QStringLiteral("Click to put up gate"));
     QVERIFY(!w->Shape1[4]->isLit());
-    // The open failed: Restart_Delay stays on to try again, and nothing is reported.
-    QVERIFY(w->Restart_Delay.isActive());
+    // The module is looked for by Link_Retry; the ready state comes again when it answers.
+    QVERIFY(!w->Restart_Delay.isActive());
+    QVERIFY(w->Link_Retry.isActive());
     QCOMPARE(messages.messages.size(), 1);
 }
 
@@ -265,33 +304,32 @@ void MainWindowTest::readFailureShowsOneMessageAndClosedLinkNone() {
     QCOMPARE(messages.messages.size(), 1);
 }
 
-void MainWindowTest::unpluggedModuleIsReopenedByTheNextReadyState() {
+void MainWindowTest::unpluggedModuleIsTakenBackAtRest() {
     test::ModuleRig rig;
     auto& module = rig.addModule(1);
     test::WindowUnderTest w(rig);
     w->Form_Load();
     w->Polling_start_input.stop();
+    w->Link_Retry.setInterval(20);
     test::MessageRecorder messages;
     module.unplug();
     QTRY_VERIFY(!w->Read_Port('b', 100) && !w->MSComm1.isOpen());
-    w->Gate_Up(); // nothing to send to, nothing reported
+    QVERIFY(!w->Gate_Up()); // nothing to send to, nothing reported
     QVERIFY(messages.messages.isEmpty());
+    QVERIFY(w->Link_Retry.isActive());
+    QVERIFY(!w->Window_start_button->isEnabled());
 
-    // The end of a start while the module is still away: the ready state ends quietly
-    // and Restart_Delay, still running, tries again.
-    w->Restart_Delay.start();
-    w->Restart_Delay_Timer();
-    QVERIFY(w->Restart_Delay.isActive());
-    QVERIFY(!w->MSComm1.isOpen());
-
-    QVERIFY(module.replug());
     module.clearCommands();
-    w->Restart_Delay_Timer();
-    QVERIFY(w->MSComm1.isOpen());
+    QVERIFY(module.replug());
+    QTRY_VERIFY(w->MSComm1.isOpen());
     // A module back from an unplug may have lost its set-up with its power.
-    QVERIFY(module.waitForCommands(4, 2000));
-    QCOMPARE(described(module), QStringList({"! A 00", "! B FF", "! C FF", "A 00"}));
-    QVERIFY(!w->Restart_Delay.isActive());
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module).mid(described(module).lastIndexOf("?")),
+             QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(!w->Link_Retry.isActive());
+    QVERIFY(w->Link_Status->isHidden());
+    QVERIFY(w->Window_start_button->isEnabled());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane USB IO on port 1"));
     QVERIFY(messages.messages.isEmpty());
 }
 

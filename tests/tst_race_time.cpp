@@ -79,7 +79,7 @@ private slots:
     void newStartClearsThePanelAndTheRace();
     void noFinishBeamLineTakesNoTime();
     void raceRunsPastTheReadyStateBesideThePollAndTheDebugWindow();
-    void lateReplyShowsOneMessageAndTimingGoesOn();
+    void lateRepliesOpenNoBoxAndTimingGoesOn();
     void strayByteOnTheLinkIsNoFinish();
     void beepsAfterTheDropKeepTheirIntervalWhileTheBeamIsRead();
 
@@ -232,23 +232,20 @@ void RaceTimeTest::raceRunsPastTheReadyStateBesideThePollAndTheDebugWindow() {
     debug->close();
 }
 
-void RaceTimeTest::lateReplyShowsOneMessageAndTimingGoesOn() {
+void RaceTimeTest::lateRepliesOpenNoBoxAndTimingGoesOn() {
     StartRig& rig = *rig_;
     const qint64 drop = dropGate(rig);
     runEventsFor(100);
-    // The reply comes after the read has given up, while the message is open.
-    rig.messages().whileOpen = [&](const Message&) {
-        rig.module().setReplyDelayMs(0);
-        runEventsFor(200);
-    };
+    rig.stopBackgroundTimers(); // only the race reads
+    // Replies that come after their reads have given up; a box would block the window.
     rig.module().setReplyDelayMs(150);
-    QVERIFY(runUntil([&] { return !rig.messages().messages.isEmpty(); }, 2000));
+    runEventsFor(400);
+    rig.module().setReplyDelayMs(0);
     runEventsFor(100);
     const qint64 broken = breakBeam(rig);
     QVERIFY(raceOver(rig));
     verifyShownTime(rig, drop, broken);
-    QCOMPARE(rig.messages().messages.size(), 1);
-    QCOMPARE(rig.messages().messages.first().text, QStringLiteral("Read Timeout"));
+    QVERIFY(rig.messages().messages.isEmpty());
 }
 
 void RaceTimeTest::strayByteOnTheLinkIsNoFinish() {

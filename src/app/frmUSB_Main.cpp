@@ -35,6 +35,9 @@ QLabel* Make_Label(QWidget* parent, const QString& text, const QRect& r, const Q
     return Place(new QLabel(text, parent), r.x(), r.y(), r.width(), r.height(), font);
 }
 
+// How often a lost or missing module is looked for.
+constexpr int Link_Retry_Ms = 1000;
+
 } // namespace
 
 void Set_Timer_Enabled(QTimer& timer, bool enabled) {
@@ -64,7 +67,8 @@ frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound
     , MSComm1(std::move(catalog))
     , End_Program([] { std::_Exit(0); })
     , sound_(std::move(sound))
-    , programFolder_(std::move(programFolder)) {
+    , programFolder_(std::move(programFolder))
+    , Finder_(MSComm1) {
     setWindowTitle(Application_Title);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -130,6 +134,13 @@ void frmUSB_Main::Build_Controls() {
                           57, Arial(14.25, true));
     Save_Settings->setVisible(false);
 
+    Link_Status = Make_Label(client, QStringLiteral("I/O module not connected — retrying"),
+                             {16, 664, 986, 41}, Arial(14.25, true));
+    Link_Status->setTextFormat(Qt::PlainText);
+    Link_Status->setAlignment(Qt::AlignCenter);
+    Link_Status->setStyleSheet(QStringLiteral("color: white; background: #c00000;"));
+    Link_Status->setVisible(false);
+
     // One-pixel rule along the top edge of the client area, under the menu bar.
     Line1 = new QFrame(client);
     Line1->setGeometry(0, 0, 1104, 1);
@@ -184,6 +195,7 @@ void frmUSB_Main::Build_Timers() {
         if (d.enabled)
             d.timer->start();
     }
+    Link_Retry.setInterval(Link_Retry_Ms);
 }
 
 void frmUSB_Main::Wire_Events() {
@@ -219,25 +231,27 @@ void frmUSB_Main::Wire_Events() {
     connect(&Restart_Delay, &QTimer::timeout, this, &frmUSB_Main::Restart_Delay_Timer);
     connect(&Race_timer, &QTimer::timeout, this, &frmUSB_Main::Race_timer_Timer);
 
-    // At rest nothing else would open a lost link again (the poll reads nothing while it
-    // is closed): the ready state is retried every ten seconds until the module is back.
-    // During a start the start's own end does that.
-    connect(&MSComm1, &SerialLink::lost, this, [this] {
-        if (Window_start_button->text() == caption::Put_Up_Gate)
-            Set_Timer_Enabled(Restart_Delay, true);
-    });
+    connect(&Link_Retry, &QTimer::timeout, this, &frmUSB_Main::Link_Retry_Timer);
+    connect(&MSComm1, &SerialLink::lost, this, &frmUSB_Main::Link_Lost);
 }
 
 void frmUSB_Main::Form_Load() {
     Loading_ = true;
-    if (Find_Controller()) {
-        Load_Settings();
+    // Nothing is clickable until discovery has ended: a click during a probe's wait
+    // would raise a gate on a link that is not there yet.
+    setEnabled(false);
+    const bool found = Find_Controller();
+    // Read even without a module: they are needed when the module appears later.
+    Load_Settings();
+    if (found)
         Set_Ready_State();
-    } else {
-        showMessage(this, {QStringLiteral("No Controller  detected"), Application_Title,
-                           MessageIcon::None});
-    }
+    setEnabled(true);
     Loading_ = false;
+    Show_Link_State();
+    if (!found) {
+        showMessage(this, {No_Controller_Message(), Application_Title, MessageIcon::None});
+        Set_Timer_Enabled(Link_Retry, true);
+    }
 }
 
 void frmUSB_Main::Set_Ready_State() {
@@ -251,18 +265,12 @@ void frmUSB_Main::Set_Ready_State() {
     }
     for (Lamp* lamp : Shape1)
         lamp->setLit(false);
-    // A closed link (no module found, or the device went away) is opened again; when that
-    // or the write fails, the ready state ends here and Restart_Delay tries again later.
-    if (!MSComm1.isOpen()) {
-        if (!MSComm1.open())
-            return;
-        // A module that was unplugged lost its port set-up with its power.
-        protocol::writePortDirections(MSComm1);
-    }
-    if (!MSComm1.write(protocol::writePortA(0x00)))
-        return;
+    // A closed link is left to Link_Retry, which brings the ready state again when the
+    // module answers; a failed write closes the link and does the same.
+    Write_Port_A(0x00);
     Set_Timer_Enabled(Restart_Delay, false);
     Beep_time_label->setText(QString::number(HScroll1->value()));
+    Show_Link_State();
 }
 
 void frmUSB_Main::Restart_Delay_Timer() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "io/module_finder.h"
 #include "io/serial_link.h"
 #include "sequence/sound_player.h"
 
@@ -47,19 +48,31 @@ public:
 
     // --- Module link, output operations and discovery: src/io/frmUSB_Main_io.cpp
     bool Find_Controller();
-    void Gate_Up();
-    void Gate_Down();
-    void Red_On();
-    void Red_Off();
-    void Orange_On();
-    void Orange_Off();
-    void Green_On();
-    void Green_Off();
-    void Write_Port_A(quint8 value);
+    // Brings a lost or never found module back: first the port it was on, then every
+    // port every few seconds. Never blocks the window for more than a port's open.
+    void Link_Retry_Timer();
+    // What the window does when the link closes itself: see the definition.
+    void Link_Lost();
+    // The output operations; each says whether its command went out (false while
+    // the link is closed).
+    bool Gate_Up();
+    bool Gate_Down();
+    bool Red_On();
+    bool Red_Off();
+    bool Orange_On();
+    bool Orange_Off();
+    bool Green_On();
+    bool Green_Off();
+    bool Write_Port_A(quint8 value);
     // The read transaction with the program's failure policy: a failure shows one
-    // "Read Timeout" message; while it is open, further reads are skipped (no message
-    // piles up). A closed link reads nothing and reports nothing.
-    std::optional<quint8> Read_Port(char port, int waitMs);
+    // "Read Timeout" message; while it is open, further reported reads are skipped (no
+    // message piles up). A closed link reads nothing and reports nothing.
+    enum class On_Failure { Report, Stay_Silent };
+    std::optional<quint8> Read_Port(char port, int waitMs,
+                                    On_Failure onFailure = On_Failure::Report);
+    // How long a read with this wait may hold the window: the whole wait after a read
+    // that failed or was slow, otherwise a little more than the last round trip.
+    int Read_Block_Bound_Ms(int waitMs) const;
 
     // --- Start sequence: src/sequence/frmUSB_Main_sequence.cpp
     void Window_start_button_Click();
@@ -108,6 +121,7 @@ public:
     QLabel* Label4 = nullptr;
     QPushButton* Save_Settings = nullptr;
     QFrame* Line1 = nullptr;
+    QLabel* Link_Status = nullptr; // says so while the module is not reachable
 
     // --- Menus
     QAction* Log_In = nullptr;
@@ -130,6 +144,7 @@ public:
     QTimer Timer4;
     QTimer Restart_Delay;
     QTimer Race_timer;
+    QTimer Link_Retry; // runs while the link is closed
 
     // --- Window variables
     bool Delayed = false;
@@ -163,13 +178,22 @@ private:
     void Build_Menus();
     void Build_Timers();
     void Wire_Events();
-    void Send_Command(const QByteArray& command);
+    bool Send_Command(const QByteArray& command);
+    QString No_Controller_Message() const;
+    void Take_Link(int port);
+    void Module_Back(int port);
+    void Check_Gate_After_Recovery();
+    void Show_Link_State();
 
     std::unique_ptr<SoundPlayer> sound_;
     QString programFolder_;
-    bool Scanning_ = false; // discovery owns the link
-    bool Loading_ = false;  // the load handler has not returned yet
+    ModuleFinder Finder_;   // discovery owns the link while it runs
+    QString Module_Device_; // where the module last answered
+    int Retry_Count_ = 0;
+    bool Loading_ = false; // the load handler has not returned yet
     bool Read_Timeout_Showing_ = false;
+    qint64 Last_Read_Ns_ = 0; // round trip of the last read
+    bool Last_Read_Failed_ = false;
 };
 
 // Enables or disables a window timer. Enabling a running timer leaves it running.

@@ -21,7 +21,7 @@ namespace {
 constexpr int Twips_Per_Pixel = 15;
 constexpr int Read_Wait_Ms = 400;
 constexpr int Polling_Interval_Ms = 100;
-constexpr int Refresh_Block_Ms = 3 * Read_Wait_Ms + 5;
+constexpr int Ports_Read = 3;
 
 constexpr int px(int twips) {
     return twips / Twips_Per_Pixel;
@@ -132,9 +132,11 @@ void frmDebug_window::Form_Load() {
 }
 
 void frmDebug_window::IO_polling_Timer() {
-    // A refresh of a silent module holds the window up to a wait per port: left for a
-    // tick when no step of a start is that close, so no beep ever comes late for it.
-    if (Start_Timer_Due_Within(main_, Refresh_Block_Ms))
+    // A refresh reads three ports. With a module that answers it costs a few round
+    // trips and runs through a start; after a read that failed or was slow it may hold
+    // the window a whole wait per port, and is left for a tick when no step of a start
+    // is that close, so no beep ever comes late for it.
+    if (Start_Timer_Due_Within(main_, Ports_Read * main_.Read_Block_Bound_Ms(Read_Wait_Ms)))
         return;
     Read_Ports();
 }

@@ -1,6 +1,12 @@
 #include "io/serial_link.h"
 
+#include <QFile>
 #include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace korvane {
 
@@ -45,10 +51,51 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
     return s;
 }
 
+bool Means_Device_Gone(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::UnsupportedOperationError:
+    case QSerialPort::NotOpenError:
+        return false;
+    default:
+        return true;
+    }
+}
+
+namespace {
+
+// QSerialPort reports a device this user may not open and a lock file held by another
+// program alike, as a permission error; the device's own permissions tell them apart.
+bool May_Open_Device(const QString& name) {
+#ifdef Q_OS_UNIX
+    // The effective user, as open() sees it.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(name).constData(), R_OK | W_OK, AT_EACCESS) == 0;
+#else
+    Q_UNUSED(name);
+    return true; // Windows answers "access denied" for a port another program has open
+#endif
+}
+
+OpenFailure Open_Failure_Of(QSerialPort::SerialPortError error, const QString& name) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenFailure::NoSuchPort;
+    case QSerialPort::PermissionError:
+        return May_Open_Device(name) ? OpenFailure::InUse : OpenFailure::NotPermitted;
+    case QSerialPort::OpenError:
+        return OpenFailure::InUse;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+} // namespace
+
 SerialLink::SerialLink(PortCatalog catalog, QObject* parent)
     : QObject(parent)
     , catalog_(std::move(catalog)) {
-    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::onError);
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLink::handleError);
 }
 
 SerialLink::~SerialLink() = default;
@@ -79,13 +126,21 @@ void SerialLink::setRequestToSend(bool on) {
 }
 
 bool SerialLink::open() {
-    if (port_.isOpen() || portName_.isEmpty())
+    if (port_.isOpen()) {
+        openFailure_ = OpenFailure::InUse;
         return false;
+    }
+    if (portName_.isEmpty()) {
+        openFailure_ = OpenFailure::NoSuchPort;
+        return false;
+    }
     port_.setPortName(portName_);
     if (!port_.open(QIODevice::ReadWrite)) {
+        openFailure_ = Open_Failure_Of(port_.error(), portName_);
         port_.clearError();
         return false;
     }
+    openFailure_ = OpenFailure::None;
     port_.setBaudRate(settings_.baudRate);
     port_.setParity(settings_.parity);
     port_.setDataBits(settings_.dataBits);
@@ -155,20 +210,12 @@ bool SerialLink::waitForByte(int msecs) {
     return port_.isOpen() && port_.bytesAvailable() > 0;
 }
 
-void SerialLink::onError(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ResourceError:
-        if (port_.isOpen()) {
-            port_.close();
-            port_.clearError();
-            emit lost();
-        }
-        break;
-    default:
-        break;
-    }
+void SerialLink::handleError(QSerialPort::SerialPortError error) {
+    if (!Means_Device_Gone(error) || !port_.isOpen())
+        return;
+    port_.close();
+    port_.clearError();
+    emit lost();
 }
 
 } // namespace korvane

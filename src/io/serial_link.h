@@ -22,9 +22,24 @@ struct LineSettings {
     static std::optional<LineSettings> parse(const QString& text);
 };
 
+// Why a port could not be opened.
+enum class OpenFailure {
+    None,
+    NoSuchPort,   // no port of that number, or no device under its name
+    NotPermitted, // the device exists but this user may not open it
+    InUse,        // another program (or another link) has it open
+    Other,
+};
+
+// True for an error report that means the open device went away or can no longer be
+// used. A USB adapter that vanishes raises a resource error on Linux, and an access,
+// device or unknown error on Windows; only a timed-out wait and an unsupported
+// modem-line request (a pseudo-terminal has no RTS) leave the link usable.
+bool Means_Device_Gone(QSerialPort::SerialPortError error);
+
 // The one serial link to the I/O module. Offers exactly the operations the program
-// needs and nothing more. A device that goes away (read, write or resource error)
-// closes the link quietly: left open, the port would repeat its error endlessly.
+// needs and nothing more. A device that goes away closes the link quietly: left open,
+// the port would repeat its error endlessly.
 class SerialLink : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +48,7 @@ public:
 
     // Takes effect at the next open. Port 0 means no port.
     void selectPort(int number);
+    const PortCatalog& catalog() const { return catalog_; }
     int portNumber() const { return portNumber_; }
     QString portName() const { return portName_; }
 
@@ -41,8 +57,10 @@ public:
     // Asserted while the port is open; a pseudo-terminal refuses it harmlessly.
     void setRequestToSend(bool on);
 
-    // Fails when the port does not exist or is in use (QSerialPort locks the device).
+    // Fails when the port does not exist or is in use (QSerialPort locks the device);
+    // lastOpenFailure() says which.
     bool open();
+    OpenFailure lastOpenFailure() const { return openFailure_; }
     void close();
     bool isOpen() const;
 
@@ -57,12 +75,14 @@ public:
     // Blocks (no event loop) until at least one byte is waiting or `msecs` have passed.
     bool waitForByte(int msecs);
 
+    // The port's error reports arrive here; a device that went away closes the link.
+    void handleError(QSerialPort::SerialPortError error);
+
 signals:
     // The device went away and the link closed itself.
     void lost();
 
 private:
-    void onError(QSerialPort::SerialPortError error);
     void pullFromDriver();
 
     PortCatalog catalog_;
@@ -72,6 +92,7 @@ private:
     LineSettings settings_;
     bool flowControlNone_ = false;
     bool requestToSend_ = false;
+    OpenFailure openFailure_ = OpenFailure::None;
 };
 
 } // namespace korvane

@@ -48,11 +48,13 @@ const QString Watch_The_Gate_Sound = QStringLiteral("Watch_the_gate.wav");
 const QString Beep_Tone = QStringLiteral("BMX_start_tone.wav");
 const QString Long_Tone = QStringLiteral("BMX_start_tone_long.wav");
 
-using Output_Operation = void (frmUSB_Main::*)();
+using Output_Operation = bool (frmUSB_Main::*)();
 
 void Raise_Gate(frmUSB_Main& w) {
+    // The lamp and the caption show a raised gate only when the command went out.
+    if (!w.Gate_Up())
+        return;
     w.Window_start_button->setText(caption::Start);
-    w.Gate_Up();
     w.Shape1[Gate_Lamp]->setLit(true);
     Set_Timer_Enabled(w.Gate_up_timer, true);
     // Locked for the hold-off: a start cannot follow the gate by less than 4 s.
@@ -99,6 +101,9 @@ void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
         Raise_Gate(w);
         return;
     case TriggerAction::StartCadence:
+        // Without the module a start would run its cadence with no lights and no drop.
+        if (!w.MSComm1.isOpen())
+            return;
         button.setText(caption::Delay);
         w.Start_Cadence();
         return;
@@ -124,14 +129,14 @@ void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
 void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Operation lightOff,
                Output_Operation lightOn) {
     const int lamp = beep - 1;
-    w.Shape1[lamp]->setLit(true);
     if (lamp > 0)
         w.Shape1[lamp - 1]->setLit(false);
     Set_Timer_Enabled(next, true);
     Set_Timer_Enabled(own, false);
     if (lightOff)
         (w.*lightOff)();
-    (w.*lightOn)();
+    // A lamp lights only for a light that was switched on.
+    w.Shape1[lamp]->setLit((w.*lightOn)());
     w.sound().playAsync(Beep_Tone);
     Drop_Gate_If_Selected(w, beep);
 }
@@ -164,7 +169,8 @@ void frmUSB_Main::Polling_start_input_Timer() {
 }
 
 void frmUSB_Main::Gate_up_timer_Timer() {
-    Window_start_button->setEnabled(true);
+    // Without the module the button stays locked until it is back.
+    Window_start_button->setEnabled(MSComm1.isOpen());
     Set_Timer_Enabled(Gate_up_timer, false);
 }
 
@@ -234,8 +240,7 @@ void frmUSB_Main::Timer4_Timer() {
     // Unlike beeps 1 to 3: the gate drops before the long tone starts, and the timer
     // disables itself last. Green is switched on again and the first green lamp stays
     // lit, so both green lamps shine until the ready state.
-    Shape1[Second_Green_Lamp]->setLit(true);
-    Green_On();
+    Shape1[Second_Green_Lamp]->setLit(Green_On());
     Set_Timer_Enabled(Restart_Delay, true);
     Drop_Gate_If_Selected(*this, 4);
     sound().playAsync(Long_Tone);
@@ -255,9 +260,12 @@ void frmUSB_Main::Race_timer_Timer() {
     if (Start_Timer_Due_Within(*this, Step_Margin_Ms))
         return;
     Discard_Stray_Bytes(MSComm1);
-    const std::optional<quint8> portB = Read_Port(Finish_Beam_Port, Race_Read_Wait_Ms);
+    // A failed race read opens no box: a modal box would stop the operator's start
+    // button. The next tick reads again; no finish seen by the limit is "--.--".
+    const std::optional<quint8> portB =
+        Read_Port(Finish_Beam_Port, Race_Read_Wait_Ms, On_Failure::Stay_Silent);
     if (!portB)
-        return; // reported at most once; the next tick reads again
+        return;
     if ((*portB & Finish_Beam) == 0) {
         Finish_Beam_Seen_Clear = true;
         return;

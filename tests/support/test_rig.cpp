@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <sys/resource.h>
+
 #include <ctime>
 
 namespace korvane::test {
@@ -96,6 +98,13 @@ WindowUnderTest::WindowUnderTest(ModuleRig& rig) {
 }
 
 WindowUnderTest::~WindowUnderTest() = default;
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 QStringList described(const sim::VirtualModule& module) {
     QStringList texts;

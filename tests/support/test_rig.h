@@ -86,6 +86,9 @@ struct WindowUnderTest {
     bool ended = false; // End_Program was called
 };
 
+// CPU time this process has used, user and system, in seconds.
+double cpuSeconds();
+
 // The command log of a module as readable text, e.g. {"? ", "! A 00", "A 00"}.
 QStringList described(const sim::VirtualModule& module);
 

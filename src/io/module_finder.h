@@ -1,0 +1,54 @@
+#pragma once
+
+#include "io/serial_link.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+namespace korvane {
+
+// Looks for the I/O module on numbered ports, one port at a time, without blocking the
+// thread: opens the port, sends the identify command, collects the reply for
+// `Probe_Wait_Ms` and closes the port again. A reply whose line has begun but not yet
+// ended is waited for up to `Line_Wait_Ms` after the command (a USB adapter holds bytes
+// back for its latency timer); a port that says nothing costs only the first wait.
+// The link is the finder's while it runs.
+class ModuleFinder : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int Probe_Wait_Ms = 20;
+    static constexpr int Line_Wait_Ms = 100;
+
+    explicit ModuleFinder(SerialLink& link, QObject* parent = nullptr);
+
+    // Probes `ports` in order and calls `done` with the first port whose reply holds a
+    // known identification, or 0. A scan that is running already is left to finish.
+    void start(QList<int> ports, std::function<void(int port)> done);
+    bool isRunning() const { return running_; }
+
+    // The device names of the ports probed in the last scan that exist but that this
+    // user may not open.
+    const QStringList& deniedPorts() const { return denied_; }
+
+private:
+    void Probe_Next();
+    void Collect_Reply();
+    void Finish(int port);
+
+    SerialLink& link_;
+    QTimer wait_;
+    QElapsedTimer sinceIdentify_;
+    QList<int> ports_;
+    int current_ = 0;
+    QByteArray reply_;
+    QStringList denied_;
+    bool running_ = false;
+    std::function<void(int)> done_;
+};
+
+} // namespace korvane

@@ -1,0 +1,376 @@
+// A module that goes away and comes back, at every point of a start, over the real
+// serial path: the recovery never resets or locks a start, the window says when the
+// module is away and never shows a gate or light that was not switched, and the module
+// is found again wherever it appears.
+#include "app/lamp.h"
+#include "sequence/trigger_table.h"
+#include "start_helpers.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QThread>
+
+#include <thread>
+
+using namespace korvane;
+using namespace korvane::test;
+using Power = sim::VirtualModule::Power;
+
+namespace {
+
+constexpr int Gate_Lamp = 4;
+constexpr int Restart_Ms = 300;
+
+// The window's timers at test speed: the cadence's calls 150 ms apart, beeps 100 ms
+// apart with the drop at beep 2, the ready state 300 ms after the last beep, the poll
+// and the link retry every 20 ms.
+void quicken(frmUSB_Main& w) {
+    w.Riders_ready.setInterval(150);
+    w.Watch_the_gate.setInterval(150);
+    w.Restart_Delay.setInterval(Restart_Ms);
+    w.Polling_start_input.setInterval(20);
+    w.Link_Retry.setInterval(20);
+    w.HScroll1->setValue(100);
+    w.Gate_timing[1]->setChecked(true);
+}
+
+QString state(StartRig& rig) {
+    return rig->Window_start_button->text();
+}
+
+bool unplug(StartRig& rig, Power power = Power::Kept) {
+    rig.module().unplug(power);
+    return runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000);
+}
+
+// Plugs the module back and waits until the window has taken it, forgetting what the
+// module received before.
+bool replug(StartRig& rig) {
+    rig.module().clearCommands();
+    return rig.module().replug() && runUntil([&] { return rig->Link_Status->isHidden(); }, 3000);
+}
+
+bool waitForOutput(StartRig& rig, const QString& command, int timeoutMs = 3000) {
+    return runUntil([&] { return rig.outputs().contains(command); }, timeoutMs);
+}
+
+// The gate goes up and the hold-off is cut short.
+void raiseGate(StartRig& rig) {
+    rig->Window_start_button_Click();
+    rig->Gate_up_timer_Timer();
+}
+
+void startCadence(StartRig& rig) {
+    raiseGate(rig);
+    rig->Window_start_button_Click();
+}
+
+// What a module that was taken back during a start receives: its port set-up and
+// nothing that changes an output.
+const QStringList Setup_Only = {"?", "! A 00", "! B FF", "! C FF"};
+
+// Beeps 1 to 4 with the drop at beep 2 (gate line 0), then the ready state.
+const QStringList Beeps_And_Ready = {"H 01", "L 01", "H 02", "L 00",
+                                     "L 02", "H 03", "H 03", "A 00"};
+
+} // namespace
+
+class LinkRecoveryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void unplugAnywhereIsQuietAndTheModuleIsTakenBack_data();
+    void unplugAnywhereIsQuietAndTheModuleIsTakenBack();
+    void externalHoldOutlivesAnUnplug();
+    void gateUpOutlivesAnUnplug_data();
+    void gateUpOutlivesAnUnplug();
+    void recoveryDuringTheCadenceNeverResetsTheStart();
+    void lampsShowOnlyWhatTheModuleWasSent();
+    void moduleIsFoundWhereverItAppears_data();
+    void moduleIsFoundWhereverItAppears();
+    void nothingIsClickableDuringStartUpDiscovery();
+};
+
+enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
+
+void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
+    QTest::addColumn<int>("point");
+    QTest::newRow("at rest") << int(Unplug::AtRest);
+    QTest::newRow("while a read waits") << int(Unplug::DuringARead);
+    QTest::newRow("in the hold-off") << int(Unplug::InHoldOff);
+    QTest::newRow("in the cadence") << int(Unplug::InCadence);
+    QTest::newRow("between beeps") << int(Unplug::BetweenBeeps);
+    QTest::newRow("while the debug window polls") << int(Unplug::WhileDebugPolls);
+}
+
+// Away for a second anywhere: no box, no spinning, and when the module is back it gets
+// its set-up; at rest also the ready state, in a start only at the start's end.
+void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
+    QFETCH(int, point);
+    const auto at = Unplug(point);
+    StartRig rig;
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    sim::VirtualModule& module = rig.module();
+
+    if (at == Unplug::WhileDebugPolls) {
+        rig->Debug_io_Click();
+        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
+    }
+    if (at == Unplug::InHoldOff)
+        rig->Window_start_button_Click();
+    if (at == Unplug::InCadence || at == Unplug::BetweenBeeps)
+        startCadence(rig);
+    if (at == Unplug::BetweenBeeps)
+        QVERIFY(waitForOutput(rig, QStringLiteral("H 01")));
+
+    if (at == Unplug::DuringARead) {
+        module.setSilent(true);
+        std::thread puller([&] {
+            QThread::msleep(40);
+            module.unplug();
+        });
+        QVERIFY(!rig->Read_Port('b', 400));
+        puller.join();
+        module.setSilent(false);
+    } else {
+        module.unplug();
+    }
+    QVERIFY(runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000));
+    const double cpuBefore = cpuSeconds();
+    runEventsFor(1000);
+    const double cpu = cpuSeconds() - cpuBefore;
+    QVERIFY2(cpu < 0.4, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
+    QVERIFY(!rig->Link_Status->isHidden());
+    QVERIFY(rig.messages().messages.isEmpty());
+
+    QVERIFY(replug(rig));
+    if (at == Unplug::InCadence || at == Unplug::BetweenBeeps) {
+        // The start ran on without the module; the ready state at its end is the one
+        // thing it still sends.
+        QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"A 00"});
+    } else if (at == Unplug::InHoldOff) {
+        // The gate is still up (the window reads port A to know): nothing changes an
+        // output.
+        runEventsFor(100);
+        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"});
+        QCOMPARE(state(rig), caption::Start);
+    } else {
+        QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"A 00"});
+    }
+    QVERIFY(rig->Link_Status->isHidden());
+    QVERIFY(rig.messages().messages.isEmpty());
+    if (at == Unplug::WhileDebugPolls)
+        QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
+}
+
+// Held by the external button when the module goes away: the hold can no longer be
+// released by that button, so it becomes a hold on screen that the operator releases.
+void LinkRecoveryTest::externalHoldOutlivesAnUnplug() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    startCadence(rig);
+    rig.setButton(true);
+    QVERIFY(runUntil([&] { return state(rig) == caption::Delayed_Externally; }, 2000));
+
+    QVERIFY(unplug(rig));
+    QCOMPARE(state(rig), caption::Click_To_Continue);
+    QVERIFY(rig->Window_start_button->isEnabled());
+    QVERIFY(rig->Delayed);
+
+    QVERIFY(replug(rig));
+    runEventsFor(300);
+    QCOMPARE(rig.outputs(), Setup_Only);
+    QCOMPARE(state(rig), caption::Click_To_Continue);
+    QCOMPARE(rig.sound().files(), QStringList{"ok_riders.wav"});
+
+    rig.setButton(false);
+    rig->Window_start_button_Click();
+    QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+    QCOMPARE(rig.outputs(), Setup_Only + Beeps_And_Ready);
+    QCOMPARE(state(rig), caption::Put_Up_Gate);
+}
+
+void LinkRecoveryTest::gateUpOutlivesAnUnplug_data() {
+    QTest::addColumn<bool>("powerLost");
+    QTest::newRow("adapter reset, module powered") << false;
+    QTest::newRow("module lost its power") << true;
+}
+
+// The gate is up, waiting for the start. While the module is away the start cannot
+// begin (it would run with no lights and no drop). Back with its power the gate is
+// still up and the start goes on; back without it the gate has fallen and the window
+// says so. The gate is never raised by itself.
+void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
+    QFETCH(bool, powerLost);
+    StartRig rig;
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    raiseGate(rig);
+    QVERIFY(waitForOutput(rig, QStringLiteral("H 00")));
+
+    QVERIFY(unplug(rig, powerLost ? Power::Lost : Power::Kept));
+    QVERIFY(!rig->Window_start_button->isEnabled());
+    QVERIFY(!rig->Link_Status->isHidden());
+    rig->Window_start_button_Click();
+    QCOMPARE(state(rig), caption::Start);
+    QVERIFY(rig.sound().files().isEmpty());
+
+    QVERIFY(replug(rig));
+    runEventsFor(200);
+    QVERIFY(!rig.outputs().contains(QStringLiteral("H 00")));
+    if (powerLost) {
+        QCOMPARE(rig.outputs(), Setup_Only + QStringList({"a", "A 00"}));
+        QCOMPARE(state(rig), caption::Put_Up_Gate);
+        QVERIFY(!rig->Shape1[Gate_Lamp]->isLit());
+        QVERIFY(rig->Window_start_button->isEnabled());
+        return;
+    }
+    QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"});
+    QCOMPARE(state(rig), caption::Start);
+    QVERIFY(rig->Shape1[Gate_Lamp]->isLit());
+    QVERIFY(rig->Window_start_button->isEnabled());
+    // The external button starts it, and every light and the drop reach the module.
+    rig.setButton(true);
+    QVERIFY(runUntil([&] { return state(rig) == caption::Delay; }, 2000));
+    rig.setButton(false);
+    QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+    QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"} + Beeps_And_Ready);
+}
+
+// Away at rest, a press raises nothing. Away and back again while the start is held on
+// screen: the hold stays, nothing but the set-up goes out, and the ready state comes at
+// its usual time after the last beep.
+void LinkRecoveryTest::recoveryDuringTheCadenceNeverResetsTheStart() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    QVERIFY(unplug(rig));
+    rig->Window_start_button_Click();
+    QCOMPARE(state(rig), caption::Put_Up_Gate);
+    QVERIFY(!rig->Shape1[Gate_Lamp]->isLit());
+    QVERIFY(replug(rig));
+    QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+
+    startCadence(rig);
+    rig->Window_start_button_Click(); // hold
+    QCOMPARE(state(rig), caption::Click_To_Continue);
+    QVERIFY(unplug(rig));
+    QVERIFY(replug(rig));
+    runEventsFor(400); // past several riders-ready ticks
+    QCOMPARE(rig.outputs(), Setup_Only);
+    QCOMPARE(state(rig), caption::Click_To_Continue);
+    QVERIFY(rig->Delayed);
+    QCOMPARE(rig.sound().files(), QStringList{"ok_riders.wav"});
+
+    rig->Window_start_button_Click(); // release
+    QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+    QCOMPARE(rig.outputs(), Setup_Only + Beeps_And_Ready);
+    const qint64 lastBeep = rig.outputStampNs(QStringLiteral("H 03"), 1);
+    const qint64 ready = rig.outputStampNs(QStringLiteral("A 00"));
+    QVERIFY2((ready - lastBeep) / 1000000 >= Restart_Ms - 5,
+             qPrintable(QString::number((ready - lastBeep) / 1000000)));
+}
+
+// The module goes away after the first light: the later lights are not switched, so
+// their lamps stay dark, and the window says that the module is not connected.
+void LinkRecoveryTest::lampsShowOnlyWhatTheModuleWasSent() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    rig->Gate_timing[3]->setChecked(true); // the drop comes last, at beep 4
+    QList<bool> litAtTone;
+    rig.sound().onPlay = [&](const QString& file) {
+        if (file.startsWith(QStringLiteral("BMX_start_tone")))
+            litAtTone << (rig->Shape1[0]->isLit() || rig->Shape1[1]->isLit() ||
+                          rig->Shape1[2]->isLit() || rig->Shape1[3]->isLit());
+    };
+    rig.module().setOnCommand([&](const sim::VirtualModule::Command& command) {
+        if (command.bytes == QByteArray("H\x01", 2))
+            QMetaObject::invokeMethod(
+                &rig.window(), [&] { rig.module().unplug(); }, Qt::QueuedConnection);
+    });
+    startCadence(rig);
+    QVERIFY(runUntil([&] { return litAtTone.size() == 4; }, 3000));
+    QCOMPARE(litAtTone, QList<bool>({true, false, false, false}));
+    QVERIFY(!rig->Link_Status->isHidden());
+}
+
+void LinkRecoveryTest::moduleIsFoundWhereverItAppears_data() {
+    QTest::addColumn<bool>("presentAtStartUp");
+    QTest::newRow("plugged in after start-up") << false;
+    QTest::newRow("back under another name") << true;
+}
+
+// The catalogue has two ports; the module is on the first at start-up or on neither,
+// and later appears on the second: a rescan finds it, the caption names its port, and
+// the window is ready with the settings the file holds.
+void LinkRecoveryTest::moduleIsFoundWhereverItAppears() {
+    QFETCH(bool, presentAtStartUp);
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("ttyUSB0"));
+    const QString second = dir.filePath(QStringLiteral("ttyUSB1"));
+    sim::VirtualModule module(first);
+    if (presentAtStartUp)
+        QVERIFY(module.start());
+    auto player = std::make_unique<RecordingSoundPlayer>();
+    QTemporaryDir programFolder;
+    QFile config(programFolder.filePath(QStringLiteral("config.dat")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("\"250'     Beep speed (100 to 500)\"\r\n");
+    config.close();
+    frmUSB_Main w(PortCatalog::fromNames({first, second}), std::move(player), programFolder.path());
+    MessageRecorder messages;
+    w.Form_Load();
+    QCOMPARE(messages.messages.size(), presentAtStartUp ? 0 : 1);
+    w.Link_Retry.setInterval(20);
+    if (presentAtStartUp) {
+        module.unplug();
+        QVERIFY(runUntil([&] { return !w.MSComm1.isOpen(); }, 3000));
+    }
+    QVERIFY(!w.Link_Status->isHidden());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvane"));
+
+    module.clearCommands();
+    QVERIFY(module.replug(second));
+    QVERIFY(runUntil([&] { return w.Link_Status->isHidden(); }, 3000));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvane USB IO on port 2"));
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module).mid(described(module).lastIndexOf(QStringLiteral("?"))),
+             QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QCOMPARE(w.HScroll1->value(), 250);
+    QCOMPARE(w.Beep_time_label->text(), QStringLiteral("250"));
+    QVERIFY(w.Link_Status->isHidden());
+    QVERIFY(w.Window_start_button->isEnabled());
+    QCOMPARE(messages.messages.size(), presentAtStartUp ? 0 : 1);
+}
+
+// Silent devices on the first ports make discovery wait; a click meanwhile does nothing.
+void LinkRecoveryTest::nothingIsClickableDuringStartUpDiscovery() {
+    ModuleRig rig;
+    for (int port = 1; port <= 4; ++port)
+        rig.addSilentDevice(port);
+    auto& module = rig.addModule(5);
+    WindowUnderTest w(rig);
+    MessageRecorder messages;
+    bool clicked = false;
+    QTimer::singleShot(30, w.window.get(), [&] {
+        QTest::mouseClick(w->Window_start_button, Qt::LeftButton);
+        clicked = true;
+    });
+    w->Form_Load();
+    QVERIFY(clicked);
+    QCOMPARE(w->Window_start_button->text(), caption::Put_Up_Gate);
+    QVERIFY(!w->Shape1[Gate_Lamp]->isLit());
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module), QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(w->isEnabled());
+}
+
+QTEST_MAIN(LinkRecoveryTest)
+#include "tst_link_recovery.moc"
