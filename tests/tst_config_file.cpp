@@ -97,6 +97,9 @@ private slots:
     void saveToAnImpossiblePathFailsQuietly_data();
     void saveToAnImpossiblePathFailsQuietly();
     void saveFailingMidWriteLeavesThePreviousFileWhole();
+    void outputsSharingALineAreNamed_data();
+    void outputsSharingALineAreNamed();
+    void backupNeverReplacesAnEarlierOne();
 };
 
 void TestConfigFile::readerSplitsFieldsLikeTheFileReader_data() {
@@ -397,6 +400,42 @@ void TestConfigFile::saveFailingMidWriteLeavesThePreviousFileWhole() {
     QVERIFY(!saved_ok);
     QCOMPARE(fileContents(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.dat"});
+}
+
+void TestConfigFile::outputsSharingALineAreNamed_data() {
+    QTest::addColumn<QList<int>>("lines"); // gate, red, orange, green
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("each its own") << QList<int>{0, 1, 2, 3} << QStringList();
+    QTest::newRow("gate and red") << QList<int>{3, 3, 4, 5}
+                                  << QStringList{
+                                         "Port A line 3 drives the gate and the red light."};
+    QTest::newRow("two pairs") << QList<int>{0, 1, 1, 0}
+                               << QStringList{"Port A line 0 drives the gate and the green light.",
+                                              "Port A line 1 drives the red light and the orange "
+                                              "light."};
+    QTest::newRow("built-in values")
+        << QList<int>{0, 0, 0, 0}
+        << QStringList{"Port A line 0 drives the gate, the red light, the orange light and the "
+                       "green light."};
+}
+
+void TestConfigFile::outputsSharingALineAreNamed() {
+    QFETCH(QList<int>, lines);
+    QFETCH(QStringList, said);
+    const QString text = korvane::config::sharedOutputLines(qint16(lines[0]), qint16(lines[1]),
+                                                            qint16(lines[2]), qint16(lines[3]));
+    QCOMPARE(text.isEmpty(), said.isEmpty());
+    for (const QString& sentence : said)
+        QVERIFY2(text.contains(sentence), qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("drives")), said.size());
+}
+
+void TestConfigFile::backupNeverReplacesAnEarlierOne() {
+    QTemporaryDir dir;
+    const QString path = korvane::config::configPathFor(dir.path());
+    QCOMPARE(korvane::config::backupPathFor(path), path + ".bak");
+    QVERIFY(korvane::config::saveConfigAtomically(path + ".bak", "earlier"));
+    QCOMPARE(korvane::config::backupPathFor(path), path + ".bak2");
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

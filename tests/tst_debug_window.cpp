@@ -2,11 +2,13 @@
 #include "dialogs/frmDebug_window.h"
 #include "start_helpers.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -87,6 +89,7 @@ private slots:
     void refreshGoesOnThroughAStartWithAHealthyModule();
     void sendWritesTheValueToPortA_data();
     void sendWritesTheValueToPortA();
+    void refusedEntryIsEchoedAsPlainShortText();
     void screenshot();
 };
 
@@ -314,6 +317,30 @@ void DebugWindowTest::sendWritesTheValueToPortA() {
         QCOMPARE(described(bench.module), QStringList({sent}));
         QCOMPARE(bench.module.port('a'), quint8(sent.mid(2).toUInt(nullptr, 16)));
     }
+}
+
+// Typed markup is said back as typed, in the real message box, and a long paste is cut.
+void DebugWindowTest::refusedEntryIsEchoedAsPlainShortText() {
+    Bench bench;
+    const MessageHandler previous = messageHandler();
+    setMessageHandler({}); // the real modal box
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            format = box->textFormat();
+            box->accept();
+        }
+    });
+    closer.start(10);
+    bench.debug->IO_value->setText(QStringLiteral("<b>x</b>") + QString(32000, QLatin1Char('9')));
+    QTest::mouseClick(bench.debug->Test_par_port_io, Qt::LeftButton);
+    setMessageHandler(previous);
+    QCOMPARE(format, Qt::PlainText);
+    QVERIFY2(shown.startsWith(QStringLiteral("\"<b>x</b>999")), qPrintable(shown));
+    QVERIFY2(shown.size() < 120, qPrintable(QString::number(shown.size())));
 }
 
 // An administrator watches the gate and light lines change during a start: with a module

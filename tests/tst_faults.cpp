@@ -626,6 +626,7 @@ void FaultsTest::scanGoesOnPastBadPorts() {
         names << raw->devicePath();
         devices.push_back(std::move(device));
     }
+    QVERIFY(config::saveConfigAtomically(config::configPathFor(dir.path()), trackConfig()));
     MessageRecorder messages;
     frmUSB_Main w(PortCatalog::fromNames(names), std::make_unique<RecordingSoundPlayer>(),
                   dir.path());

@@ -4,6 +4,7 @@
 // is found again wherever it appears.
 #include "app/lamp.h"
 #include "sequence/trigger_table.h"
+#include "settings/config_file.h"
 #include "start_helpers.h"
 
 #include <QLabel>
@@ -320,10 +321,8 @@ void LinkRecoveryTest::moduleIsFoundWhereverItAppears() {
         QVERIFY(module.start());
     auto player = std::make_unique<RecordingSoundPlayer>();
     QTemporaryDir programFolder;
-    QFile config(programFolder.filePath(QStringLiteral("config.dat")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("\"250'     Beep speed (100 to 500)\"\r\n");
-    config.close();
+    QVERIFY(
+        config::saveConfigAtomically(config::configPathFor(programFolder.path()), trackConfig()));
     frmUSB_Main w(PortCatalog::fromNames({first, second}), std::move(player), programFolder.path());
     MessageRecorder messages;
     w.Form_Load();

@@ -3,6 +3,7 @@
 #include "test_rig.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -69,6 +70,9 @@ private slots:
     void veiwRaceTimeTogglesThePanelAndSaves();
     void controlsFollowTheOperator();
     void startUpReadsTheFileBesideTheProgram();
+    void damagedFileIsReportedOnceAndKeptAtTheFirstSave();
+    void startUpWithoutAModuleKeepsTheFileTheOperatorWrote();
+    void missingFileAndSharedLinesAreReported();
 };
 
 void SettingsTest::trackFileIsAppliedToTheWindow() {
@@ -269,6 +273,84 @@ void SettingsTest::startUpReadsTheFileBesideTheProgram() {
     QCOMPARE(s.gateTiming(), 2);
     QVERIFY(s.panelShown());
     QVERIFY(!s->Gate_timing[2]->isEnabled()); // shown, but locked until log-in
+}
+
+// Line 1 is out of range, lines 2 to 9 are the track's wiring: a click on "Veiw Race
+// Time" (no password needed) must not lose the wiring.
+void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
+    Settings_Window s;
+    s.rig.addModule(1);
+    s.w = std::make_unique<test::WindowUnderTest>(s.rig);
+    QList<QByteArray> values = Track_Values;
+    values[0] = "99";
+    const QByteArray original = Config_Text(values);
+    s.write(original);
+    test::MessageRecorder messages;
+    s->Form_Load();
+    QCOMPARE(messages.messages.size(), 1);
+    const QString report = messages.messages[0].text;
+    QVERIFY2(report.contains(QDir::toNativeSeparators(s.path())), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("line 1 (Beep speed (100 to 500))")),
+             qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("lines 1 to 9")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("config.dat.bak")), qPrintable(report));
+    // The built-in values put every output on line 0: that is said too.
+    QVERIFY2(report.contains(QStringLiteral("Port A line 0 drives the gate")), qPrintable(report));
+
+    const QString backup = s.path() + QStringLiteral(".bak");
+    s->Veiw_Timer->trigger();
+    QCOMPARE(s.read(), Config_Text({"150", "0", "T", "0", "0", "0", "0", "0", "0"}));
+    QFile kept(backup);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), original);
+    kept.close();
+    // Later saves replace config.dat only: the copy stays what the operator wrote.
+    s->Veiw_Timer->trigger();
+    s->Save_Settings_Click();
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), original);
+    QVERIFY(!QFile::exists(s.path() + QStringLiteral(".bak2")));
+    QCOMPARE(messages.messages.size(), 1);
+}
+
+void SettingsTest::startUpWithoutAModuleKeepsTheFileTheOperatorWrote() {
+    Settings_Window s;
+    s.write(Config_Text(Track_Values));
+    test::MessageRecorder messages;
+    s->Form_Load();
+    QCOMPARE(messages.messages.size(), 1); // "No Controller  detected" alone
+    s->Veiw_Timer->trigger();
+    QList<QByteArray> hidden = Track_Values;
+    hidden[2] = "F";
+    QCOMPARE(s.read(), Config_Text(hidden));
+    QVERIFY(!QFile::exists(s.path() + QStringLiteral(".bak")));
+}
+
+void SettingsTest::missingFileAndSharedLinesAreReported() {
+    Settings_Window s;
+    s.rig.addModule(1);
+    s.w = std::make_unique<test::WindowUnderTest>(s.rig);
+    test::MessageRecorder messages;
+    s->Form_Load();
+    QCOMPARE(messages.messages.size(), 1);
+    QCOMPARE(messages.messages[0].icon, MessageIcon::Warning);
+    const QString report = messages.messages[0].text;
+    QVERIFY2(report.contains(QStringLiteral("was not found")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("Port A line 0 drives the gate, the red light, the "
+                                            "orange light and the green light.")),
+             qPrintable(report));
+    // A start is still allowed: the window is ready.
+    QCOMPARE(s->Window_start_button->text(), QStringLiteral("Click to put up gate"));
+    QVERIFY(s->Window_start_button->isEnabled());
+
+    // A whole file with a line of its own for each output says nothing.
+    Settings_Window good;
+    good.rig.addModule(1);
+    good.w = std::make_unique<test::WindowUnderTest>(good.rig);
+    good.write(Config_Text(Track_Values));
+    test::MessageRecorder none;
+    good->Form_Load();
+    QVERIFY(none.messages.isEmpty());
 }
 
 QTEST_MAIN(SettingsTest)

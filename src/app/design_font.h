@@ -5,9 +5,24 @@
 
 namespace korvane {
 
+// The layouts name two faces that only Windows has. Where they are missing, Liberation
+// Sans stands in: it has Arial's metrics, so every caption fits its control (DejaVu
+// Sans, the usual fallback, is wider and clips them). Arial Black's weight is asked for
+// by its users.
+inline void Install_Font_Substitutes() {
+    static const bool installed = [] {
+        for (const char* missing : {"MS Sans Serif", "Arial Black"})
+            QFont::insertSubstitution(QString::fromLatin1(missing),
+                                      QStringLiteral("Liberation Sans"));
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
 // A font as the window layouts give it: family, point size, weight and slant.
 inline QFont Design_Font(const QString& family, qreal points, bool bold = false,
                          bool italic = false) {
+    Install_Font_Substitutes();
     QFont font(family);
     font.setPointSizeF(points);
     font.setBold(bold);

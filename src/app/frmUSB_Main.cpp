@@ -120,8 +120,9 @@ void frmUSB_Main::Build_Controls() {
     Label1 = Make_Label(Frame1, QStringLiteral("ms"), {232, 32, 41, 17}, Arial(9.75));
 
     Frame2 = Place(new QGroupBox(QString(), client), 400, 176, 201, 161, Arial(8.25));
-    Time_seconds = Make_Label(Frame2, QString(), {8, 24, 185, 57},
-                              Design_Font(QStringLiteral("Arial Black"), 36));
+    QFont black = Design_Font(QStringLiteral("Arial Black"), 36);
+    black.setWeight(QFont::Black);
+    Time_seconds = Make_Label(Frame2, QString(), {8, 24, 185, 57}, black);
     Time_seconds->setAutoFillBackground(true);
     Time_seconds->setBackgroundRole(QPalette::ToolTipBase);
     Time_seconds->setForegroundRole(QPalette::ToolTipText);
@@ -252,6 +253,9 @@ void frmUSB_Main::Form_Load() {
         showMessage(this, {No_Controller_Message(), Application_Title, MessageIcon::None});
         Set_Timer_Enabled(Link_Retry, true);
     }
+    const QString settings = Settings_Report();
+    if (!settings.isEmpty())
+        showMessage(this, {settings, Application_Title, MessageIcon::Warning});
 }
 
 void frmUSB_Main::Set_Ready_State() {

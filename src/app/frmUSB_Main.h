@@ -3,6 +3,7 @@
 #include "io/module_finder.h"
 #include "io/serial_link.h"
 #include "sequence/sound_player.h"
+#include "settings/config_file.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -94,6 +95,12 @@ public:
 
     // --- Settings: src/settings/frmUSB_Main_settings.cpp
     void Load_Settings();
+    // What the last load made of config.dat; a save that replaces a file that did not
+    // load whole keeps a copy of it first.
+    config::LoadOutcome Settings_Load;
+    // What the operator is told at start-up about the settings: a file that did not load
+    // whole, outputs that share a line. Empty when there is nothing to tell.
+    QString Settings_Report() const;
     void Save_Settings_File();
     void HScroll1_Change();
     void Gate_timing_Click(int index);
@@ -180,6 +187,7 @@ private:
     void Wire_Events();
     bool Send_Command(const QByteArray& command);
     QString No_Controller_Message() const;
+    config::LoadOutcome Read_Settings_File();
     void Take_Link(int port);
     void Module_Back(int port);
     void Check_Gate_After_Recovery();

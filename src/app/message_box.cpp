@@ -10,6 +10,18 @@ MessageHandler& handler() {
     return h;
 }
 int openCount = 0;
+
+QMessageBox::Icon Box_Icon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
 } // namespace
 
 void setMessageHandler(MessageHandler h) {
@@ -29,9 +41,10 @@ void showMessage(QWidget* parent, const Message& message) {
     if (handler()) {
         handler()(message);
     } else {
-        QMessageBox box(message.icon == MessageIcon::Information ? QMessageBox::Information
-                                                                 : QMessageBox::NoIcon,
-                        message.title, message.text, QMessageBox::Ok, parent);
+        QMessageBox box(Box_Icon(message.icon), message.title, message.text, QMessageBox::Ok,
+                        parent);
+        // Messages may echo what was typed or read from a file: never taken for markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
     --openCount;

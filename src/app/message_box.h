@@ -8,7 +8,7 @@ class QWidget;
 
 namespace korvane {
 
-enum class MessageIcon { None, Information };
+enum class MessageIcon { None, Information, Warning };
 
 struct Message {
     QString text;

@@ -43,6 +43,12 @@ QRect Pin_Rect(int place) {
     return Twips(right ? 840 : 120, 240 + 240 * row, right ? 855 : 705, 240);
 }
 
+// Typed text said back to the operator: a long paste is cut, not repeated whole.
+QString Echoed(const QString& text) {
+    constexpr qsizetype Longest = 20;
+    return text.size() <= Longest ? text : text.left(Longest) + QStringLiteral("...");
+}
+
 void Show_Port_Byte(const std::array<QCheckBox*, 8>& boxes, quint8 value) {
     for (int n = 0; n < 8; ++n)
         boxes[n]->setChecked((value >> n) & 1);
@@ -57,11 +63,12 @@ Port_A_Value Parse_Port_A_Value(const QString& text) {
         return {std::nullopt, QStringLiteral("Nothing to send. ") + range};
     static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
     if (!wholeNumber.match(trimmed).hasMatch())
-        return {std::nullopt, QStringLiteral("\"%1\" is not a whole number. ").arg(text) + range};
+        return {std::nullopt,
+                QStringLiteral("\"%1\" is not a whole number. ").arg(Echoed(text)) + range};
     bool ok = false;
     const qlonglong number = trimmed.toLongLong(&ok);
     if (!ok || number < 0 || number > 255)
-        return {std::nullopt, QStringLiteral("%1 is out of range. ").arg(trimmed) + range};
+        return {std::nullopt, QStringLiteral("%1 is out of range. ").arg(Echoed(trimmed)) + range};
     return {quint8(number), QString()};
 }
 

@@ -1,7 +1,9 @@
 #include "settings/config_file.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -179,6 +181,112 @@ QByteArray writeConfig(const SettingsRecord& record) {
     for (int line = 0; line < kLineCount; ++line)
         file += '"' + values[line] + lineLabels()[line] + "\"\r\n";
     return file;
+}
+
+namespace {
+
+// Line n's name as the file's own label gives it ("Gate IO pin (Port A)").
+QString lineName(int line) {
+    QString label = QString::fromLatin1(lineLabels()[line - 1]).mid(1).trimmed();
+    return label;
+}
+
+// A field as the operator may be shown it: printable, and short.
+QString shownField(const QByteArray& field) {
+    constexpr qsizetype Longest = 24;
+    QString text;
+    for (const char c : field.left(Longest))
+        text += (c >= 0x20 && c < 0x7f) ? QChar::fromLatin1(c) : QChar(u'?');
+    if (field.size() > Longest)
+        text += QStringLiteral("...");
+    return text;
+}
+
+} // namespace
+
+// The built-in values of lines `from` to 9, as the operator reads them.
+QString builtInValues(int from) {
+    static const std::array<const char*, kLineCount> values = {
+        "beep speed 150 ms",     "no gate timing",       "race time hidden",
+        "gate on port A line 0", "red light on line 0",  "orange light on line 0",
+        "green light on line 0", "no start button line", "no finish beam line",
+    };
+    QStringList said;
+    for (int line = from; line <= kLineCount; ++line)
+        said << QString::fromLatin1(values[line - 1]);
+    return said.join(QStringLiteral(", "));
+}
+
+QString loadReport(const LoadOutcome& outcome, const QString& path) {
+    const QString file = QDir::toNativeSeparators(path);
+    const QString whole =
+        QStringLiteral("Built-in values stand for every setting: %1.").arg(builtInValues(1));
+    switch (outcome.kind) {
+    case LoadOutcome::Kind::NotRead:
+    case LoadOutcome::Kind::Whole:
+        return {};
+    case LoadOutcome::Kind::Missing:
+        return QStringLiteral("The settings file %1 was not found.\n\n").arg(file) + whole;
+    case LoadOutcome::Kind::NotAFile:
+        return QStringLiteral("The settings file %1 is not a file.\n\n").arg(file) + whole;
+    case LoadOutcome::Kind::Unreadable:
+        return QStringLiteral("The settings file %1 cannot be read.\n\n").arg(file) + whole +
+               QStringLiteral(" Settings are not saved over it while it cannot be read.");
+    case LoadOutcome::Kind::Damaged:
+        break;
+    }
+    const QString what =
+        outcome.field.isEmpty()
+            ? QStringLiteral("is missing")
+            : QStringLiteral("could not be used (\"%1\")").arg(shownField(outcome.field));
+    const QString lines = outcome.line == kLineCount
+                              ? QStringLiteral("line %1").arg(outcome.line)
+                              : QStringLiteral("lines %1 to %2").arg(outcome.line).arg(kLineCount);
+    // One arg() for all, so that a "%1" in the path or the field is never replaced.
+    return QStringLiteral("In the settings file %1, line %2 (%3) %4.\n\n"
+                          "Built-in values stand for %5: %6.\n\n"
+                          "The next save keeps the file as it is now in %7.")
+        .arg(file, QString::number(outcome.line), lineName(outcome.line), what, lines,
+             builtInValues(outcome.line), QFileInfo(backupPathFor(path)).fileName());
+}
+
+QString sharedOutputLines(qint16 gate, qint16 red, qint16 orange, qint16 green) {
+    const std::array<std::pair<qint16, const char*>, 4> outputs = {{{gate, "the gate"},
+                                                                    {red, "the red light"},
+                                                                    {orange, "the orange light"},
+                                                                    {green, "the green light"}}};
+    QStringList said;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        QStringList sharing;
+        bool seenBefore = false;
+        for (std::size_t j = 0; j < outputs.size(); ++j) {
+            if (outputs[j].first != outputs[i].first)
+                continue;
+            seenBefore = seenBefore || j < i;
+            sharing << QString::fromLatin1(outputs[j].second);
+        }
+        if (sharing.size() < 2 || seenBefore)
+            continue;
+        const QString last = sharing.takeLast();
+        said << QStringLiteral("Port A line %1 drives %2 and %3.")
+                    .arg(outputs[i].first)
+                    .arg(sharing.join(QStringLiteral(", ")), last);
+    }
+    if (said.isEmpty())
+        return {};
+    return said.join(QLatin1Char(' ')) +
+           QStringLiteral(" Outputs on one line switch together: a light on the gate's line "
+                          "raises or drops the gate with it. Starts still run. Give each "
+                          "output a line of its own in config.dat (lines 4 to 7).");
+}
+
+QString backupPathFor(const QString& configPath) {
+    for (int n = 1;; ++n) {
+        const QString candidate =
+            configPath + (n == 1 ? QStringLiteral(".bak") : QStringLiteral(".bak%1").arg(n));
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
 }
 
 QString configPathFor(const QString& programFolder) {

@@ -76,6 +76,45 @@ const std::array<const char*, kLineCount>& lineLabels();
 // (shortest decimal, or T / F for the race-time panel), the label, a double quote, CR LF.
 QByteArray writeConfig(const SettingsRecord& record);
 
+// What a load made of config.dat. Anything but Whole leaves built-in values for the
+// lines it did not apply.
+struct LoadOutcome {
+    enum class Kind {
+        NotRead,    // no load has run
+        Whole,      // every line applied
+        Missing,    // no file of that name
+        NotAFile,   // a folder, a pipe or another special file of that name
+        Unreadable, // no permission, or a read error
+        Damaged,    // `line` could not be used
+    };
+    LoadOutcome(Kind kind = Kind::NotRead, int line = 0, QByteArray field = {})
+        : kind(kind)
+        , line(line)
+        , field(std::move(field)) {}
+    static LoadOutcome damagedAt(int line, const QByteArray& field) {
+        return {Kind::Damaged, line, field};
+    }
+
+    Kind kind;
+    int line;         // Damaged: 1..9
+    QByteArray field; // Damaged: that line's field as read, empty when there was none
+};
+
+// What the operator is told at start-up about a load that was not whole: the file, the
+// first line that could not be used, and that built-in values stand for it and the
+// lines after it. Plain text; empty for a whole load.
+QString loadReport(const LoadOutcome& outcome, const QString& path);
+
+// The port-A lines that drive more than one of the gate and the three lights, said for
+// the operator ("Port A line 0 drives the gate and the red light ..."); empty when each
+// output has a line of its own.
+QString sharedOutputLines(qint16 gate, qint16 red, qint16 orange, qint16 green);
+
+// Where a file that did not load whole is kept before the first save replaces it: the
+// first of config.dat.bak, config.dat.bak2, ... that does not exist yet, so that no
+// earlier backup is ever overwritten.
+QString backupPathFor(const QString& configPath);
+
 // programFolder/config.dat
 QString configPathFor(const QString& programFolder);
 

@@ -1,8 +1,6 @@
 // The settings record on the main window: config.dat and the settings controls.
 #include "app/frmUSB_Main.h"
 
-#include "settings/config_file.h"
-
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
@@ -15,82 +13,129 @@ namespace korvane {
 
 namespace {
 
+using config::LoadOutcome;
+
 // A real settings file is a few hundred bytes; more than this is junk and is read
 // only as far as this.
 constexpr qint64 Max_Config_Bytes = 1 << 20;
 
-// The next line's value text, or nothing when the line is missing or has no apostrophe.
-std::optional<QByteArray> Next_Value(config::FieldReader& reader) {
-    const std::optional<QByteArray> field = reader.nextField();
-    return field ? config::valueText(*field) : std::nullopt;
-}
+// Reads config.dat line by line and remembers the last field it read, so that a line
+// that cannot be used can be named with what it held.
+class Settings_Reader {
+public:
+    explicit Settings_Reader(QByteArray data)
+        : reader_(std::move(data)) {}
 
-std::optional<qint16> Next_Number(config::FieldReader& reader) {
-    const std::optional<QByteArray> value = Next_Value(reader);
-    return value ? config::toInt16(*value) : std::nullopt;
-}
+    LoadOutcome damaged() const { return LoadOutcome::damagedAt(line_, field_); }
 
-// An output line number goes out as one byte, so only 0..255 is a line.
-std::optional<qint16> Next_Output_Line(config::FieldReader& reader) {
-    const std::optional<qint16> line = Next_Number(reader);
-    return line && *line >= 0 && *line <= 255 ? line : std::nullopt;
-}
+    // The next line's value text, or nothing when the line is missing or has no apostrophe.
+    std::optional<QByteArray> Next_Value() {
+        ++line_;
+        const std::optional<QByteArray> field = reader_.nextField();
+        field_ = field.value_or(QByteArray());
+        return field ? config::valueText(*field) : std::nullopt;
+    }
 
-std::optional<qint16> Next_Input_Mask(config::FieldReader& reader) {
-    const std::optional<qint16> line = Next_Number(reader);
-    return line ? config::pinToMask(*line) : std::nullopt;
+    std::optional<qint16> Next_Number() {
+        const std::optional<QByteArray> value = Next_Value();
+        return value ? config::toInt16(*value) : std::nullopt;
+    }
+
+    // An output line number goes out as one byte, so only 0..255 is a line.
+    std::optional<qint16> Next_Output_Line() {
+        const std::optional<qint16> line = Next_Number();
+        return line && *line >= 0 && *line <= 255 ? line : std::nullopt;
+    }
+
+    std::optional<qint16> Next_Input_Mask() {
+        const std::optional<qint16> line = Next_Number();
+        return line ? config::pinToMask(*line) : std::nullopt;
+    }
+
+private:
+    config::FieldReader reader_;
+    int line_ = 0;
+    QByteArray field_;
+};
+
+// A file that did not load whole holds values the window does not: before the first
+// save replaces it, it is copied aside. Only a plain file can hold what an operator
+// wrote. False when the copy could not be made; the save must not go on then.
+bool Keep_Previous_File(const QString& path) {
+    if (!QFileInfo(path).isFile())
+        return true;
+    return QFile::copy(path, config::backupPathFor(path));
 }
 
 } // namespace
 
 // Each line takes effect at once; the first line that fails ends the load, so earlier
-// lines stay applied and later values keep what they had. Nothing is reported.
+// lines stay applied and later values keep what they had. Nothing is reported here:
+// the load handler tells the operator once (Settings_Report).
 void frmUSB_Main::Load_Settings() {
+    Settings_Load = Read_Settings_File();
+}
+
+LoadOutcome frmUSB_Main::Read_Settings_File() {
     const QString path = config::configPathFor(programFolder_);
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {LoadOutcome::Kind::Missing};
     // Only a plain file: opening a pipe of that name would wait for a writer for ever.
-    if (!QFileInfo(path).isFile())
-        return;
+    if (!info.isFile())
+        return {LoadOutcome::Kind::NotAFile};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return;
-    config::FieldReader reader(file.read(Max_Config_Bytes));
+        return {LoadOutcome::Kind::Unreadable};
+    Settings_Reader reader(file.read(Max_Config_Bytes));
     file.close();
 
-    const std::optional<qint16> beepSpeed = Next_Number(reader);
+    const std::optional<qint16> beepSpeed = reader.Next_Number();
     if (!beepSpeed || *beepSpeed < HScroll1->minimum() || *beepSpeed > HScroll1->maximum())
-        return;
+        return reader.damaged();
     HScroll1->setValue(*beepSpeed);
 
-    const std::optional<qint16> gateTiming = Next_Number(reader);
+    const std::optional<qint16> gateTiming = reader.Next_Number();
     if (!gateTiming || *gateTiming < 0 || *gateTiming > 3)
-        return;
+        return reader.damaged();
     Gate_timing[*gateTiming]->setChecked(true);
 
-    const std::optional<QByteArray> panel = Next_Value(reader);
+    const std::optional<QByteArray> panel = reader.Next_Value();
     if (!panel)
-        return;
+        return reader.damaged();
     if (*panel == "T" || *panel == "F") {
         Veiw_Timer->setChecked(*panel == "T");
         Frame2->setVisible(*panel == "T");
     }
 
     for (qint16* line : {&Gate, &Red, &Orange, &Green}) {
-        const std::optional<qint16> value = Next_Output_Line(reader);
+        const std::optional<qint16> value = reader.Next_Output_Line();
         if (!value)
-            return;
+            return reader.damaged();
         *line = *value;
     }
     for (qint16* mask : {&Start_Button, &Finish_Beam}) {
-        const std::optional<qint16> value = Next_Input_Mask(reader);
+        const std::optional<qint16> value = reader.Next_Input_Mask();
         if (!value)
-            return;
+            return reader.damaged();
         *mask = *value;
     }
+    return {LoadOutcome::Kind::Whole};
 }
 
-// Writes the values in force now, whether or not they were ever loaded. The file is
-// replaced in one step: a save that fails leaves the previous file whole.
+QString frmUSB_Main::Settings_Report() const {
+    const QString load = config::loadReport(Settings_Load, config::configPathFor(programFolder_));
+    const QString shared = config::sharedOutputLines(Gate, Red, Orange, Green);
+    return load.isEmpty() || shared.isEmpty() ? load + shared
+                                              : load + QStringLiteral("\n\n") + shared;
+}
+
+// Writes the values in force now. The file is replaced in one step: a save that fails
+// leaves the previous file whole. A file that did not load whole is kept aside first.
 void frmUSB_Main::Save_Settings_File() {
+    const QString path = config::configPathFor(programFolder_);
+    if (Settings_Load.kind != LoadOutcome::Kind::Whole && !Keep_Previous_File(path))
+        return;
     config::SettingsRecord record;
     record.beepSpeed = qint16(HScroll1->value());
     record.gateTiming = 0;
@@ -105,8 +150,9 @@ void frmUSB_Main::Save_Settings_File() {
     record.green = Green;
     record.startButtonLine = config::maskToPin(Start_Button);
     record.finishBeamLine = config::maskToPin(Finish_Beam);
-    config::saveConfigAtomically(config::configPathFor(programFolder_),
-                                 config::writeConfig(record));
+    // Once saved, the file holds what the window holds: a later save keeps no copy.
+    if (config::saveConfigAtomically(path, config::writeConfig(record)))
+        Settings_Load = {LoadOutcome::Kind::Whole};
 }
 
 void frmUSB_Main::HScroll1_Change() {

@@ -1,5 +1,7 @@
 #include "test_rig.h"
 
+#include "settings/config_file.h"
+
 #include <QTest>
 
 #include <sys/resource.h>
@@ -59,7 +61,7 @@ MessageRecorder::MessageRecorder()
 }
 
 MessageRecorder::~MessageRecorder() {
-    setMessageHandler({});
+    setMessageHandler(previous_);
 }
 
 ModuleRig::ModuleRig() = default;
@@ -98,6 +100,18 @@ WindowUnderTest::WindowUnderTest(ModuleRig& rig) {
 }
 
 WindowUnderTest::~WindowUnderTest() = default;
+
+void WindowUnderTest::writeConfig(const QByteArray& bytes) {
+    config::saveConfigAtomically(config::configPathFor(programFolder.path()), bytes);
+}
+
+QByteArray trackConfig(const QByteArray& beepSpeed) {
+    const QList<QByteArray> values = {beepSpeed, "2", "T", "3", "4", "5", "6", "2", "7"};
+    QByteArray text;
+    for (int i = 0; i < values.size(); ++i)
+        text += '"' + values[i] + config::lineLabels()[i] + "\"\r\n";
+    return text;
+}
 
 double cpuSeconds() {
     rusage usage{};

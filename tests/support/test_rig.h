@@ -73,10 +73,17 @@ private:
     std::map<int, std::unique_ptr<sim::VirtualModule>> modules_;
 };
 
+// A whole config.dat as a track has it: beep speed 250 ms, gate timing 2, the race time
+// shown, the gate and lights on port A lines 3 to 6, the start button on port B line 2
+// and the finish beam on line 7. It loads without a word to the operator.
+QByteArray trackConfig(const QByteArray& beepSpeed = "250");
+
 // The real main window on a rig, with a recording sound player and its own program folder.
 struct WindowUnderTest {
     explicit WindowUnderTest(ModuleRig& rig);
     ~WindowUnderTest();
+    // Writes config.dat into the program folder.
+    void writeConfig(const QByteArray& bytes);
     frmUSB_Main& operator*() { return *window; }
     frmUSB_Main* operator->() { return window.get(); }
 
