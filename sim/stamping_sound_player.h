@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "io/serial_link.h"
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
 #include <QMainWindow>
 #include <QPointer>

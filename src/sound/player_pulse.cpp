@@ -1,7 +1,7 @@
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
-#include "sequence/sound_file_pulse.h"
-#include "sequence/sound_tone.h"
+#include "sound/decoder_pulse.h"
+#include "sound/tone.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequence/sound_wav.h"
+#include "sound/wav.h"
 
 #include <QDateTime>
 #include <QString>

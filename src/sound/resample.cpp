@@ -1,4 +1,4 @@
-#include "sequence/sound_resample.h"
+#include "sound/resample.h"
 
 #include <algorithm>
 #include <cmath>

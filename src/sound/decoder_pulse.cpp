@@ -1,6 +1,6 @@
-#include "sequence/sound_file_pulse.h"
+#include "sound/decoder_pulse.h"
 
-#include "sequence/sound_resample.h"
+#include "sound/resample.h"
 
 #include <QFile>
 #include <QFileInfo>
