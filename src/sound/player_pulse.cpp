@@ -1,6 +1,8 @@
 #include "sound/player.h"
 
 #include "sound/decoder_pulse.h"
+#include "sound/loop_wakeup_pulse.h"
+#include "sound/mailbox.h"
 #include "sound/tone.h"
 
 #include <pulse/pulseaudio.h>
@@ -39,6 +41,9 @@ constexpr auto kLongestOverrun = 1s;
 // A play waits this long at most for its file to be decoded (a voice file takes a few
 // milliseconds); a file still not ready then plays the default sound this time.
 constexpr auto kLongestDecodeWait = 250ms;
+// A synchronous play waits this long at most to hear whether its sound started; libpulse's
+// thread answers within microseconds unless the machine is badly overloaded.
+constexpr auto kStartReplyLimit = 100ms;
 
 constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32NE, kPlayerRate, kPlayerChannels};
 
@@ -56,9 +61,19 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
+// A sound for libpulse's thread to start. `ticket` is non-zero when the caller waits to
+// hear whether it started.
+struct PlayRequest {
+    std::shared_ptr<const SoundBuffer> sound;
+    std::uint64_t ticket = 0;
+};
+
 // Plays through one long-lived playback stream on libpulse's own thread. Every sound is
 // written whole into the server's buffer, so a blocked or busy GUI thread cannot starve
-// it. All members but the cache and the event counters belong to the mainloop lock.
+// it. A play call never takes the mainloop lock, which libpulse's thread holds while it
+// works (for milliseconds at times): it leaves the sound in a lock-free mailbox and
+// wakes the thread. All members but the cache, the mailbox and the event counters belong
+// to the mainloop lock.
 class PulseSoundPlayer final : public SoundPlayer {
 public:
     PulseSoundPlayer();
@@ -72,6 +87,10 @@ public:
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
+    void post(PlayRequest request);
+    bool startAndConfirm(std::shared_ptr<const SoundBuffer> sound);
+    void takeRequestsLocked();
+    void answer(std::uint64_t ticket, bool started);
     bool startLocked(std::shared_ptr<const SoundBuffer> sound);
     void writeLocked(std::size_t limit);
     bool streamReadyLocked() const;
@@ -93,6 +112,9 @@ private:
                         void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
+    std::unique_ptr<LoopWakeup> wakeup_;
+    LatestValueMailbox<PlayRequest> requests_;
+    std::uint64_t lastTicket_ = 0; // the calling thread's
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     pa_time_event* retry_ = nullptr;
@@ -104,6 +126,8 @@ private:
     std::condition_variable eventArrived_;
     std::uint64_t events_ = 0;
     std::uint64_t timingReplies_ = 0;
+    std::uint64_t answeredTicket_ = 0;
+    bool answeredStarted_ = false;
 
     SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(kTrailingSilence)};
     std::shared_ptr<const SoundBuffer> defaultTone_;
@@ -131,6 +155,8 @@ PulseSoundPlayer::PulseSoundPlayer()
         return;
     }
     const MainloopLock lock(loop_);
+    wakeup_ = std::make_unique<LoopWakeup>(pa_threaded_mainloop_get_api(loop_),
+                                           [this] { takeRequestsLocked(); });
     connectLocked();
 }
 
@@ -144,6 +170,7 @@ PulseSoundPlayer::~PulseSoundPlayer() {
             pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
             retry_ = nullptr;
         }
+        wakeup_.reset();
         disconnectLocked();
     }
     pa_threaded_mainloop_stop(loop_);
@@ -151,22 +178,13 @@ PulseSoundPlayer::~PulseSoundPlayer() {
 }
 
 void PulseSoundPlayer::playAsync(const QString& fileName) {
-    auto sound = soundFor(fileName);
-    if (loop_ != nullptr) {
-        const MainloopLock lock(loop_);
-        startLocked(std::move(sound));
-    }
+    post({soundFor(fileName), 0});
 }
 
 void PulseSoundPlayer::playSync(const QString& fileName) {
     const auto start = Clock::now();
     const auto sound = soundFor(fileName);
-    bool started = false;
-    if (loop_ != nullptr) {
-        const MainloopLock lock(loop_);
-        started = startLocked(sound);
-    }
-    if (started) {
+    if (startAndConfirm(sound)) {
         waitUntilPlayed(start, *sound);
     } else {
         std::this_thread::sleep_until(start + sound->audibleLength());
@@ -176,6 +194,44 @@ void PulseSoundPlayer::playSync(const QString& fileName) {
 std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fileName) {
     auto sound = cache_.find(fileName, kLongestDecodeWait);
     return sound ? sound : defaultTone_;
+}
+
+// The caller's whole share of a play: an atomic exchange and one write().
+void PulseSoundPlayer::post(PlayRequest request) {
+    if (wakeup_ == nullptr || !wakeup_->isValid()) {
+        return;
+    }
+    requests_.post(std::move(request));
+    wakeup_->signal();
+}
+
+// Posts the sound and waits for libpulse's thread to say whether it started.
+bool PulseSoundPlayer::startAndConfirm(std::shared_ptr<const SoundBuffer> sound) {
+    const std::uint64_t ticket = ++lastTicket_;
+    post({std::move(sound), ticket});
+    std::unique_lock guard(eventMutex_);
+    eventArrived_.wait_for(guard, kStartReplyLimit, [&] { return answeredTicket_ >= ticket; });
+    return answeredTicket_ == ticket && answeredStarted_;
+}
+
+// On libpulse's thread, when woken by a play call. A sound replaced in the mailbox before
+// this ran was cut by its successor anyway.
+void PulseSoundPlayer::takeRequestsLocked() {
+    if (std::optional<PlayRequest> request = requests_.take()) {
+        const bool started = startLocked(std::move(request->sound));
+        if (request->ticket != 0) {
+            answer(request->ticket, started);
+        }
+    }
+}
+
+void PulseSoundPlayer::answer(std::uint64_t ticket, bool started) {
+    {
+        const std::lock_guard guard(eventMutex_);
+        answeredTicket_ = ticket;
+        answeredStarted_ = started;
+    }
+    eventArrived_.notify_all();
 }
 
 bool PulseSoundPlayer::streamReadyLocked() const {
