@@ -328,6 +328,16 @@ void SoundTest::changedFileIsDecodedAgain() {
 
     QFile::remove(file);
     QVERIFY(!cache.find(file));
+
+    // A prepared file is played as it was prepared; the next start's prepare sees a change.
+    QVERIFY(writeTone(file, {.seconds = 0.1}));
+    cache.prepare(file);
+    const auto prepared = cache.find(file);
+    QVERIFY(prepared);
+    QVERIFY(writeTone(file, {.seconds = 0.2}));
+    QCOMPARE(cache.find(file), prepared);
+    cache.prepare(file);
+    QCOMPARE(cache.find(file)->audibleFrames, std::size_t(0.2 * kPlayerRate));
 }
 
 void SoundTest::defaultToneMakesAPlayableWavFile() {

@@ -171,7 +171,11 @@ SoundFileCache::~SoundFileCache() {
     }
 }
 
-void SoundFileCache::request(const QString& path) {
+void SoundFileCache::prepare(const QString& path) {
+    check(path, true);
+}
+
+void SoundFileCache::check(const QString& path, bool prepare) {
     const QFileInfo file(path);
     const bool exists = file.exists();
     const qint64 size = exists ? file.size() : -1;
@@ -183,9 +187,14 @@ void SoundFileCache::request(const QString& path) {
     }
     Entry& entry = entries_[path];
     if (entry.size == size && entry.modified == modified) {
+        entry.prepared = entry.prepared || prepare;
         return;
     }
-    entry = Entry{size, modified, false, nullptr};
+    entry = Entry{.size = size,
+                  .modified = modified,
+                  .prepared = prepare,
+                  .decoded = false,
+                  .sound = nullptr};
     std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
     auto finished = std::make_shared<std::atomic<bool>>(false);
     decoders_.push_back({std::jthread([this, path, size, modified, finished](std::stop_token stop) {
@@ -195,8 +204,19 @@ void SoundFileCache::request(const QString& path) {
                          finished});
 }
 
+void SoundFileCache::checkUnlessPrepared(const QString& path) {
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = entries_.find(path);
+        if (it != entries_.end() && it->second.prepared) {
+            return;
+        }
+    }
+    check(path, false);
+}
+
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
-    request(path);
+    checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
     decoded_.wait(lock, [&] { return readyLocked(path); });
     return soundLocked(path);
@@ -204,7 +224,7 @@ std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
 
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path,
                                                         std::chrono::milliseconds wait) {
-    request(path);
+    checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
     if (!decoded_.wait_for(lock, wait, [&] { return readyLocked(path); })) {
         return nullptr;

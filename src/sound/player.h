@@ -21,8 +21,9 @@ public:
     // its timeline whatever the audio does.
     virtual void playSync(const QString& fileName) = 0;
 
-    // Makes the file ready to play (read and decoded), so that its play call later
-    // costs no time. Optional: a player that starts every file at once need not.
+    // Makes the file ready to play (read and decoded), so that its play calls later
+    // cost no time; they play the file as it is now. Optional: a player that starts
+    // every file at once need not.
     virtual void prepare(const QString& fileName) { Q_UNUSED(fileName); }
 };
 

@@ -83,7 +83,7 @@ public:
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
-    void prepare(const QString& fileName) override { cache_.request(fileName); }
+    void prepare(const QString& fileName) override { cache_.prepare(fileName); }
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
