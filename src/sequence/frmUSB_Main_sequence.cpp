@@ -53,6 +53,7 @@ using Output_Operation = void (frmUSB_Main::*)();
 void Raise_Gate(frmUSB_Main& w) {
     w.Window_start_button->setText(caption::Start);
     w.Gate_Up();
+    w.sound().wake(); // the first sound is at least the hold-off away: time to get ready
     w.Shape1[Gate_Lamp]->setLit(true);
     Set_Timer_Enabled(w.Gate_up_timer, true);
     // Locked for the hold-off: a start cannot follow the gate by less than 4 s.
