@@ -1,6 +1,6 @@
 #include "audio_onsets.h"
 
-#include "sequence/sound_file_pulse.h"
+#include "sound/decoder_pulse.h"
 
 #include <QDir>
 

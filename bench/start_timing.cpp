@@ -7,7 +7,7 @@
 #include "measurement_floor.h"
 #include "program_process.h"
 #include "pulse_server.h"
-#include "sequence/sound_file_pulse.h"
+#include "sound/decoder_pulse.h"
 #include "stats.h"
 #include "timed_start.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
 #include <QList>
 #include <QString>
@@ -10,7 +10,7 @@
 
 namespace korvane::sim {
 
-// Passes every play on to a real player and notes when it was called and when it
+// Passes every call on to a real player and notes when each play was called and when it
 // returned, on CLOCK_MONOTONIC (the clock the virtual module stamps commands with).
 class StampingSoundPlayer : public SoundPlayer {
 public:
@@ -25,6 +25,8 @@ public:
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
+    void prepare(const QString& fileName) override { inner_->prepare(fileName); }
+    void wake() override { inner_->wake(); }
 
     QList<Call> calls() const;
     void clear();

@@ -3,8 +3,8 @@
 // bad ports in the scan. Cases other suites prove already are not repeated here.
 #include "dialogs/frmDebug_window.h"
 #include "pulse_server.h"
-#include "sequence/sound_wav.h"
 #include "settings/config_file.h"
+#include "sound/wav.h"
 #include "start_helpers.h"
 
 #include <QAction>

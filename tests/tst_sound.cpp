@@ -1,10 +1,10 @@
 // The sound service: decoding every WAV encoding into the player's format, and the
 // PulseAudio player playing into a private server's null sink whose output is recorded.
 #include "pulse_server.h"
-#include "sequence/sound_file_pulse.h"
-#include "sequence/sound_player.h"
-#include "sequence/sound_tone.h"
-#include "sequence/sound_wav.h"
+#include "sound/decoder_pulse.h"
+#include "sound/player.h"
+#include "sound/tone.h"
+#include "sound/wav.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,6 +95,41 @@ void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// A plain tone of `lengthMs` is heard from its play call on (within 100 ms), to its full
+// length: nothing of its beginning or end is lost.
+void verifyWholeTone(const Recording& recording, qint64 playNs, int lengthMs) {
+    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 400 * kMs);
+    QVERIFY(onset.has_value());
+    // Where the recording places samples is only good to a few tens of milliseconds.
+    QVERIFY2(*onset < playNs + 100 * kMs, qPrintable(QString::number((*onset - playNs) / kMs)));
+    const auto end = recording.lastAbove(kAudible, *onset, *onset + (lengthMs + 200) * kMs);
+    QVERIFY(end.has_value());
+    QVERIFY2(std::abs(*end - *onset - lengthMs * kMs) < 10 * kMs,
+             qPrintable(QString::number((*end - *onset) / kMs)));
+}
+
+// How often this process's threads named `name` have been woken (context switches of
+// either kind); empty when there is no such thread.
+std::optional<qint64> wakeUps(const QByteArray& name) {
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    std::optional<qint64> total;
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name ||
+            !status.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches") ||
+                line.startsWith("nonvoluntary_ctxt_switches")) {
+                total = total.value_or(0) + line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+            }
+        }
+    }
+    return total;
+}
+
 // Sends this process's stdout and stderr to a file while it lives, so a test can check
 // that the player prints nothing.
 class OutputCapture {
@@ -163,12 +198,15 @@ private slots:
     void unplayableFilesPlayTheDefaultTone_data();
     void unplayableFilesPlayTheDefaultTone();
     void floatWavIsAudible();
+    void streamIsCorkedAtRestUntilAStartWakesIt();
+    void toneRequestedWhileCorkedIsHeardInFull();
     void playerReconnectsAfterServerRestart();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
     void requireServer();
     SoundPlayer& player();
+    SoundPlayer& newPlayer();
     // Waits until `lengthMs` after `fromNs` and returns the recording up to there.
     Recording recordAfter(qint64 fromNs, int lengthMs);
 
@@ -220,6 +258,11 @@ SoundPlayer& SoundTest::player() {
         sleepMs(300); // connecting takes a few milliseconds; a start comes much later
     }
     return *player_;
+}
+
+SoundPlayer& SoundTest::newPlayer() {
+    player_.reset();
+    return player();
 }
 
 Recording SoundTest::recordAfter(qint64 fromNs, int lengthMs) {
@@ -328,6 +371,16 @@ void SoundTest::changedFileIsDecodedAgain() {
 
     QFile::remove(file);
     QVERIFY(!cache.find(file));
+
+    // A prepared file is played as it was prepared; the next start's prepare sees a change.
+    QVERIFY(writeTone(file, {.seconds = 0.1}));
+    cache.prepare(file);
+    const auto prepared = cache.find(file);
+    QVERIFY(prepared);
+    QVERIFY(writeTone(file, {.seconds = 0.2}));
+    QCOMPARE(cache.find(file), prepared);
+    cache.prepare(file);
+    QCOMPARE(cache.find(file)->audibleFrames, std::size_t(0.2 * kPlayerRate));
 }
 
 void SoundTest::defaultToneMakesAPlayableWavFile() {
@@ -424,14 +477,7 @@ void SoundTest::toneStartsWhenPlayed() {
 
     QVERIFY2(callMs < 20, qPrintable(QString::number(callMs)));
     QCOMPARE(recording.rms(playNs - 300 * kMs, playNs - 60 * kMs), 0.0);
-    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 400 * kMs);
-    QVERIFY(onset.has_value());
-    // Where the recording places samples is only good to a few tens of milliseconds.
-    QVERIFY2(*onset < playNs + 100 * kMs, qPrintable(QString::number((*onset - playNs) / kMs)));
-    const auto end = recording.lastAbove(kAudible, *onset, *onset + 700 * kMs);
-    QVERIFY(end.has_value());
-    QVERIFY2(std::abs(*end - *onset - 500 * kMs) < 10 * kMs,
-             qPrintable(QString::number((*end - *onset) / kMs)));
+    verifyWholeTone(recording, playNs, 500);
 }
 
 void SoundTest::newSoundCutsTheOldOne() {
@@ -507,6 +553,40 @@ void SoundTest::floatWavIsAudible() {
     QVERIFY(recording.rms(playNs - 60 * kMs, playNs + 600 * kMs) > 0.1);
     const double pitch = recording.toneFrequency(playNs - 60 * kMs, playNs + 600 * kMs);
     QVERIFY2(std::abs(pitch - 440.0) < 0.03 * 440.0, qPrintable(QString::number(pitch)));
+}
+
+// A running stream is topped up hundreds of times a second even in silence; between
+// starts it must cost nothing, yet be running well before a start's first sound.
+void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
+    requireServer();
+    SoundPlayer& resting = newPlayer();
+    QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 2000);
+    const auto before = wakeUps("threaded-ml");
+    QVERIFY2(before.has_value(), "libpulse's thread is not named threaded-ml");
+    sleepMs(1000);
+    QVERIFY2(*wakeUps("threaded-ml") - *before <= 5,
+             qPrintable(QString::number(*wakeUps("threaded-ml") - *before)));
+
+    const qint64 wakeNs = PulseServer::nowNs();
+    resting.wake();
+    QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(false), 1000);
+    // A gate may stay up a while before the start; the stream runs on meanwhile.
+    sleepMs(int((wakeNs + 12'000 * kMs - PulseServer::nowNs()) / kMs));
+    QCOMPARE(server_->playbackCorked(), std::optional(false));
+    sleepMs(int((wakeNs + 15'000 * kMs - PulseServer::nowNs()) / kMs));
+    QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 3000);
+}
+
+void SoundTest::toneRequestedWhileCorkedIsHeardInFull() {
+    requireServer();
+    SoundPlayer& resting = newPlayer();
+    QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 2000);
+    const qint64 playNs = PulseServer::nowNs();
+    resting.playAsync(path("tone500.wav"));
+    const Recording recording = recordAfter(playNs, 800);
+
+    verifyWholeTone(recording, playNs, 500);
+    QCOMPARE(server_->playbackCorked(), std::optional(false));
 }
 
 void SoundTest::playerReconnectsAfterServerRestart() {

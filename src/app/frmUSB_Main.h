@@ -2,8 +2,8 @@
 
 #include "io/module_finder.h"
 #include "io/serial_link.h"
-#include "sequence/sound_player.h"
 #include "settings/config_file.h"
+#include "sound/player.h"
 
 #include <QMainWindow>
 #include <QPointer>

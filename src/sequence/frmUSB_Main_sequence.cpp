@@ -55,6 +55,7 @@ void Raise_Gate(frmUSB_Main& w) {
     if (!w.Gate_Up())
         return;
     w.Window_start_button->setText(caption::Start);
+    w.sound().wake(); // the first sound is at least the hold-off away: time to get ready
     w.Shape1[Gate_Lamp]->setLit(true);
     Set_Timer_Enabled(w.Gate_up_timer, true);
     // Locked for the hold-off: a start cannot follow the gate by less than 4 s.

@@ -26,7 +26,8 @@ constexpr int kSettleMs = 2500;
 constexpr int kCommandLimitMs = 10000;
 
 bool runCommand(const QString& program, const QStringList& arguments,
-                const QProcessEnvironment& environment, QString* error) {
+                const QProcessEnvironment& environment, QString* error,
+                QByteArray* output = nullptr) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
@@ -38,6 +39,9 @@ bool runCommand(const QString& program, const QStringList& arguments,
                               QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
         }
         return false;
+    }
+    if (output != nullptr) {
+        *output = process.readAllStandardOutput();
     }
     return true;
 }
@@ -307,6 +311,27 @@ void PulseServer::stop() {
         }
         serverPid_ = -1;
     }
+}
+
+std::optional<bool> PulseServer::playbackCorked() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    QByteArray listing;
+    if (!runCommand(QStringLiteral("pactl"),
+                    {QStringLiteral("list"), QStringLiteral("sink-inputs")}, environment, nullptr,
+                    &listing)) {
+        return std::nullopt;
+    }
+    int streams = 0;
+    bool corked = false;
+    for (const QByteArray& line : listing.split('\n')) {
+        const QByteArray field = line.trimmed();
+        if (field.startsWith("Corked:")) {
+            ++streams;
+            corked = field.endsWith("yes");
+        }
+    }
+    return streams == 1 ? std::optional(corked) : std::nullopt;
 }
 
 bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {

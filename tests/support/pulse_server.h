@@ -63,6 +63,10 @@ public:
     void stop();
     bool isRunning() const { return serverPid_ > 0; }
 
+    // Whether the one playback stream on the server is corked (paused, costing nothing);
+    // empty when there is not exactly one.
+    std::optional<bool> playbackCorked() const;
+
     // Waits until the recording reaches `ns`, at most `limitMs`.
     bool waitForRecording(qint64 ns, int limitMs = 3000) const;
     Recording recording() const;

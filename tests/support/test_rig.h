@@ -2,7 +2,7 @@
 
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 #include "virtual_module.h"
 
 #include <QList>

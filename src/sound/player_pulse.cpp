@@ -1,11 +1,14 @@
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
-#include "sequence/sound_file_pulse.h"
-#include "sequence/sound_tone.h"
+#include "sound/decoder_pulse.h"
+#include "sound/loop_wakeup_pulse.h"
+#include "sound/mailbox.h"
+#include "sound/tone.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,6 +42,13 @@ constexpr auto kLongestOverrun = 1s;
 // A play waits this long at most for its file to be decoded (a voice file takes a few
 // milliseconds); a file still not ready then plays the default sound this time.
 constexpr auto kLongestDecodeWait = 250ms;
+// A synchronous play waits this long at most to hear whether its sound started; libpulse's
+// thread answers within microseconds unless the machine is badly overloaded.
+constexpr auto kStartReplyLimit = 100ms;
+// The stream is corked this long after the last sound has ended (or after a wake), so
+// that between starts neither the server nor libpulse's thread has anything to do. A
+// running stream is topped up hundreds of times a second, even with nothing to play.
+constexpr pa_usec_t kQuietBeforeRestUsec = 15'000'000;
 
 constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32NE, kPlayerRate, kPlayerChannels};
 
@@ -56,9 +66,19 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
+// A sound for libpulse's thread to start. `ticket` is non-zero when the caller waits to
+// hear whether it started.
+struct PlayRequest {
+    std::shared_ptr<const SoundBuffer> sound;
+    std::uint64_t ticket = 0;
+};
+
 // Plays through one long-lived playback stream on libpulse's own thread. Every sound is
 // written whole into the server's buffer, so a blocked or busy GUI thread cannot starve
-// it. All members but the cache and the event counters belong to the mainloop lock.
+// it. A play call never takes the mainloop lock, which libpulse's thread holds while it
+// works (for milliseconds at times): it leaves the sound in a lock-free mailbox and
+// wakes the thread. Between starts the stream is corked. All members but the cache, the
+// mailbox, the wake flag and the event counters belong to the mainloop lock.
 class PulseSoundPlayer final : public SoundPlayer {
 public:
     PulseSoundPlayer();
@@ -68,11 +88,19 @@ public:
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
-    void prepare(const QString& fileName) override { cache_.request(fileName); }
+    void prepare(const QString& fileName) override { cache_.prepare(fileName); }
+    void wake() override;
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
+    bool canSignal() const { return wakeup_ != nullptr && wakeup_->isValid(); }
+    void post(PlayRequest request);
+    bool startAndConfirm(std::shared_ptr<const SoundBuffer> sound);
+    void takeRequestsLocked();
+    void answer(std::uint64_t ticket, bool started);
     bool startLocked(std::shared_ptr<const SoundBuffer> sound);
+    void keepAwakeLocked(pa_usec_t until);
+    void applyRestLocked();
     void writeLocked(std::size_t limit);
     bool streamReadyLocked() const;
     std::optional<Clock::time_point> expectedEnd(Clock::duration replyLimit);
@@ -91,11 +119,20 @@ private:
     static void onTimingUpdate(pa_stream* stream, int success, void* self);
     static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval* time,
                         void* self);
+    static void onRestDue(pa_mainloop_api* api, pa_time_event* event, const timeval* time,
+                          void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
+    std::unique_ptr<LoopWakeup> wakeup_;
+    LatestValueMailbox<PlayRequest> requests_;
+    std::atomic<bool> wakeRequested_{false};
+    std::uint64_t lastTicket_ = 0; // the calling thread's
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    // The stream runs until then (libpulse's monotonic clock), corked after.
+    pa_usec_t awakeUntil_ = 0;
+    pa_time_event* restDue_ = nullptr;
     std::shared_ptr<const SoundBuffer> playing_;
     std::size_t writtenBytes_ = 0;
 
@@ -104,6 +141,8 @@ private:
     std::condition_variable eventArrived_;
     std::uint64_t events_ = 0;
     std::uint64_t timingReplies_ = 0;
+    std::uint64_t answeredTicket_ = 0;
+    bool answeredStarted_ = false;
 
     SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(kTrailingSilence)};
     std::shared_ptr<const SoundBuffer> defaultTone_;
@@ -131,6 +170,8 @@ PulseSoundPlayer::PulseSoundPlayer()
         return;
     }
     const MainloopLock lock(loop_);
+    wakeup_ = std::make_unique<LoopWakeup>(pa_threaded_mainloop_get_api(loop_),
+                                           [this] { takeRequestsLocked(); });
     connectLocked();
 }
 
@@ -140,10 +181,14 @@ PulseSoundPlayer::~PulseSoundPlayer() {
     }
     {
         const MainloopLock lock(loop_);
-        if (retry_ != nullptr) {
-            pa_threaded_mainloop_get_api(loop_)->time_free(retry_);
-            retry_ = nullptr;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        for (pa_time_event** event : {&retry_, &restDue_}) {
+            if (*event != nullptr) {
+                api->time_free(*event);
+                *event = nullptr;
+            }
         }
+        wakeup_.reset();
         disconnectLocked();
     }
     pa_threaded_mainloop_stop(loop_);
@@ -151,22 +196,13 @@ PulseSoundPlayer::~PulseSoundPlayer() {
 }
 
 void PulseSoundPlayer::playAsync(const QString& fileName) {
-    auto sound = soundFor(fileName);
-    if (loop_ != nullptr) {
-        const MainloopLock lock(loop_);
-        startLocked(std::move(sound));
-    }
+    post({soundFor(fileName), 0});
 }
 
 void PulseSoundPlayer::playSync(const QString& fileName) {
     const auto start = Clock::now();
     const auto sound = soundFor(fileName);
-    bool started = false;
-    if (loop_ != nullptr) {
-        const MainloopLock lock(loop_);
-        started = startLocked(sound);
-    }
-    if (started) {
+    if (startAndConfirm(sound)) {
         waitUntilPlayed(start, *sound);
     } else {
         std::this_thread::sleep_until(start + sound->audibleLength());
@@ -178,11 +214,61 @@ std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fil
     return sound ? sound : defaultTone_;
 }
 
+// The caller's whole share of a play: an atomic exchange and one write().
+void PulseSoundPlayer::post(PlayRequest request) {
+    if (!canSignal()) {
+        return;
+    }
+    requests_.post(std::move(request));
+    wakeup_->signal();
+}
+
+void PulseSoundPlayer::wake() {
+    if (!canSignal()) {
+        return;
+    }
+    wakeRequested_.store(true, std::memory_order_release);
+    wakeup_->signal();
+}
+
+// Posts the sound and waits for libpulse's thread to say whether it started.
+bool PulseSoundPlayer::startAndConfirm(std::shared_ptr<const SoundBuffer> sound) {
+    const std::uint64_t ticket = ++lastTicket_;
+    post({std::move(sound), ticket});
+    std::unique_lock guard(eventMutex_);
+    eventArrived_.wait_for(guard, kStartReplyLimit, [&] { return answeredTicket_ >= ticket; });
+    return answeredTicket_ == ticket && answeredStarted_;
+}
+
+// On libpulse's thread, when woken by a play call. A sound replaced in the mailbox before
+// this ran was cut by its successor anyway.
+void PulseSoundPlayer::takeRequestsLocked() {
+    if (wakeRequested_.exchange(false, std::memory_order_acquire)) {
+        keepAwakeLocked(pa_rtclock_now() + kQuietBeforeRestUsec);
+    }
+    if (std::optional<PlayRequest> request = requests_.take()) {
+        const bool started = startLocked(std::move(request->sound));
+        if (request->ticket != 0) {
+            answer(request->ticket, started);
+        }
+    }
+}
+
+void PulseSoundPlayer::answer(std::uint64_t ticket, bool started) {
+    {
+        const std::lock_guard guard(eventMutex_);
+        answeredTicket_ = ticket;
+        answeredStarted_ = started;
+    }
+    eventArrived_.notify_all();
+}
+
 bool PulseSoundPlayer::streamReadyLocked() const {
     return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
-// Cuts whatever is playing and queues the new sound in its place.
+// Cuts whatever is playing and queues the new sound in its place. A corked stream is
+// un-corked only once the sound is queued, so none of its beginning is lost.
 bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
     if (!streamReadyLocked()) {
         return false;
@@ -196,7 +282,34 @@ bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
     // that (about ten seconds) is topped up from the write callback on libpulse's thread.
     const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
     writeLocked(attr != nullptr ? attr->maxlength : playing_->bytes());
+    keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + kQuietBeforeRestUsec);
     return true;
+}
+
+void PulseSoundPlayer::keepAwakeLocked(pa_usec_t until) {
+    awakeUntil_ = std::max(awakeUntil_, until);
+    applyRestLocked();
+}
+
+// Corks or un-corks the stream as awakeUntil_ says, and sets the time to cork it.
+void PulseSoundPlayer::applyRestLocked() {
+    if (!streamReadyLocked()) {
+        return;
+    }
+    const bool awake = pa_rtclock_now() < awakeUntil_;
+    if ((pa_stream_is_corked(stream_) == 1) == awake) {
+        if (pa_operation* cork = pa_stream_cork(stream_, awake ? 0 : 1, nullptr, nullptr)) {
+            pa_operation_unref(cork);
+        }
+    }
+    if (!awake) {
+        return;
+    }
+    if (restDue_ == nullptr) {
+        restDue_ = pa_context_rttime_new(context_, awakeUntil_, onRestDue, this);
+    } else {
+        pa_context_rttime_restart(context_, restDue_, awakeUntil_);
+    }
 }
 
 void PulseSoundPlayer::writeLocked(std::size_t limit) {
@@ -312,7 +425,7 @@ void PulseSoundPlayer::openStreamLocked() {
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         closeStreamLocked();
         scheduleRetryLocked();
@@ -392,7 +505,10 @@ void PulseSoundPlayer::onContextState(pa_context* context, void* self) {
 
 void PulseSoundPlayer::onStreamState(pa_stream* stream, void* self) {
     auto* player = static_cast<PulseSoundPlayer*>(self);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        player->applyRestLocked(); // a new stream starts corked; a start may be under way
+    } else if (!PA_STREAM_IS_GOOD(state)) {
         player->scheduleRetryLocked();
     }
     player->notifyWaiter(false);
@@ -421,6 +537,10 @@ void PulseSoundPlayer::onRetry(pa_mainloop_api* api, pa_time_event* event, const
     }
     player->disconnectLocked();
     player->connectLocked();
+}
+
+void PulseSoundPlayer::onRestDue(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    static_cast<PulseSoundPlayer*>(self)->applyRestLocked();
 }
 
 } // namespace

@@ -1,7 +1,7 @@
-#include "sequence/sound_player.h"
+#include "sound/player.h"
 
-#include "sequence/sound_tone.h"
-#include "sequence/sound_wav.h"
+#include "sound/tone.h"
+#include "sound/wav.h"
 
 #include <windows.h>
 

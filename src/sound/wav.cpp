@@ -1,4 +1,4 @@
-#include "sequence/sound_wav.h"
+#include "sound/wav.h"
 
 #include <QFile>
 #include <QtEndian>

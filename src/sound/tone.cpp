@@ -1,4 +1,4 @@
-#include "sequence/sound_tone.h"
+#include "sound/tone.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sequence/sound_wav.h"
+#include "sound/wav.h"
 
 #include <QDateTime>
 #include <QString>
@@ -59,12 +59,15 @@ public:
     SoundFileCache(const SoundFileCache&) = delete;
     SoundFileCache& operator=(const SoundFileCache&) = delete;
 
-    // Starts decoding the file as it is now, unless that is done or under way already.
-    void request(const QString& path);
+    // Looks at the file now and starts decoding it, unless that is done or under way
+    // already for the file as it is. Until the next prepare, finds take the file as found
+    // here without looking at it again, so that a play call touches no disk.
+    void prepare(const QString& path);
 
-    // The file's sound with the trailing silence appended, or null when unreadable.
-    // The first waits as long as the decoding takes; the second at most `wait`, and
-    // gives null when the sound is not ready by then.
+    // The file's sound with the trailing silence appended, or null when unreadable. A
+    // file never prepared is looked at first, as prepare does. The first waits as long as
+    // the decoding takes; the second at most `wait`, and gives null when the sound is not
+    // ready by then.
     std::shared_ptr<const SoundBuffer> find(const QString& path);
     std::shared_ptr<const SoundBuffer> find(const QString& path, std::chrono::milliseconds wait);
 
@@ -72,6 +75,7 @@ private:
     struct Entry {
         qint64 size = -1;
         QDateTime modified;
+        bool prepared = false;
         bool decoded = false;
         std::shared_ptr<const SoundBuffer> sound;
     };
@@ -80,6 +84,8 @@ private:
         std::shared_ptr<std::atomic<bool>> finished;
     };
 
+    void check(const QString& path, bool prepare);
+    void checkUnlessPrepared(const QString& path);
     bool readyLocked(const QString& path) const;
     std::shared_ptr<const SoundBuffer> soundLocked(const QString& path) const;
     void decode(const QString& path, qint64 size, const QDateTime& modified, std::stop_token stop);

@@ -1,11 +1,10 @@
-#include "sequence/sound_file_pulse.h"
-
-#include "sequence/sound_resample.h"
+#include "sound/decoder_pulse.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -40,6 +39,57 @@ struct SndFileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
+struct SoxrDeleter {
+    void operator()(soxr_t resampler) const { soxr_delete(resampler); }
+};
+
+// Converts interleaved audio from one rate to another with libsoxr at its high quality
+// (band-limited, so downsampling does not alias). Fed in blocks, so that a request to
+// stop is seen soon even in a long file; empty when stopped or when libsoxr fails. The
+// length is the input's rounded up to whole output frames, the tail held back by the
+// filter included.
+std::vector<float> resample(const std::vector<float>& input, int channels, int fromRate, int toRate,
+                            std::stop_token stop) {
+    if (fromRate == toRate || channels < 1) {
+        return input;
+    }
+    soxr_error_t error = nullptr;
+    const std::unique_ptr<soxr, SoxrDeleter> resampler(soxr_create(
+        fromRate, toRate, static_cast<unsigned>(channels), &error, nullptr, nullptr, nullptr));
+    if (!resampler || error != nullptr) {
+        return {};
+    }
+    const auto width = static_cast<std::size_t>(channels);
+    const std::size_t inFrames = input.size() / width;
+    const std::size_t outFrames =
+        (inFrames * static_cast<std::size_t>(toRate) + static_cast<std::size_t>(fromRate) - 1) /
+        static_cast<std::size_t>(fromRate);
+    std::vector<float> output(outFrames * width);
+    constexpr std::size_t kBlockFrames = 1 << 15;
+    std::size_t read = 0;
+    std::size_t written = 0;
+    while (written < outFrames) {
+        if (stop.stop_requested()) {
+            return {};
+        }
+        // A null input tells libsoxr the file has ended: it then gives out its tail.
+        const float* in = read < inFrames ? input.data() + read * width : nullptr;
+        std::size_t used = 0;
+        std::size_t made = 0;
+        if (soxr_process(resampler.get(), in, std::min(kBlockFrames, inFrames - read), &used,
+                         output.data() + written * width,
+                         std::min(kBlockFrames, outFrames - written), &made) != nullptr) {
+            return {};
+        }
+        read += used;
+        written += made;
+        if (in == nullptr && made == 0) {
+            break; // whatever is missing at the very end stays silent
+        }
+    }
+    return output;
+}
+
 } // namespace
 
 std::chrono::microseconds SoundBuffer::audibleLength() const {
@@ -62,7 +112,7 @@ SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, 
         }
     }
     const std::vector<float> resampled =
-        resampleInterleaved(kept != channels ? source : interleaved, kept, rate, kPlayerRate, stop);
+        resample(kept != channels ? source : interleaved, kept, rate, kPlayerRate, stop);
     SoundBuffer sound;
     if (kept == kPlayerChannels) {
         sound.samples = resampled;
@@ -102,7 +152,7 @@ std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token 
     samples.resize(static_cast<std::size_t>(read * info.channels));
     sanitize(samples);
     SoundBuffer sound = toPlayerFormat(samples, info.channels, info.samplerate, stop);
-    if (stop.stop_requested()) {
+    if (stop.stop_requested() || sound.audibleFrames == 0) {
         return std::nullopt;
     }
     return sound;
@@ -121,7 +171,11 @@ SoundFileCache::~SoundFileCache() {
     }
 }
 
-void SoundFileCache::request(const QString& path) {
+void SoundFileCache::prepare(const QString& path) {
+    check(path, true);
+}
+
+void SoundFileCache::check(const QString& path, bool prepare) {
     const QFileInfo file(path);
     const bool exists = file.exists();
     const qint64 size = exists ? file.size() : -1;
@@ -133,9 +187,14 @@ void SoundFileCache::request(const QString& path) {
     }
     Entry& entry = entries_[path];
     if (entry.size == size && entry.modified == modified) {
+        entry.prepared = entry.prepared || prepare;
         return;
     }
-    entry = Entry{size, modified, false, nullptr};
+    entry = Entry{.size = size,
+                  .modified = modified,
+                  .prepared = prepare,
+                  .decoded = false,
+                  .sound = nullptr};
     std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
     auto finished = std::make_shared<std::atomic<bool>>(false);
     decoders_.push_back({std::jthread([this, path, size, modified, finished](std::stop_token stop) {
@@ -145,8 +204,19 @@ void SoundFileCache::request(const QString& path) {
                          finished});
 }
 
+void SoundFileCache::checkUnlessPrepared(const QString& path) {
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = entries_.find(path);
+        if (it != entries_.end() && it->second.prepared) {
+            return;
+        }
+    }
+    check(path, false);
+}
+
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
-    request(path);
+    checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
     decoded_.wait(lock, [&] { return readyLocked(path); });
     return soundLocked(path);
@@ -154,7 +224,7 @@ std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
 
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path,
                                                         std::chrono::milliseconds wait) {
-    request(path);
+    checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
     if (!decoded_.wait_for(lock, wait, [&] { return readyLocked(path); })) {
         return nullptr;

@@ -21,9 +21,15 @@ public:
     // its timeline whatever the audio does.
     virtual void playSync(const QString& fileName) = 0;
 
-    // Makes the file ready to play (read and decoded), so that its play call later
-    // costs no time. Optional: a player that starts every file at once need not.
+    // Makes the file ready to play (read and decoded), so that its play calls later
+    // cost no time; they play the file as it is now. Optional: a player that starts
+    // every file at once need not.
     virtual void prepare(const QString& fileName) { Q_UNUSED(fileName); }
+
+    // Gets the output ready for sounds due within seconds, so that the first is not held
+    // up while the audio wakes. A player may rest again after a while without sounds; a
+    // sound played while it rests is still heard in full. Optional.
+    virtual void wake() {}
 };
 
 // The platform's player: PulseAudio on Linux, winmm on Windows.
