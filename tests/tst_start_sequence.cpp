@@ -2,6 +2,7 @@
 // module: trigger rows, the level-sampled external button, the cadence, the beep
 // steps with their order and the gate drop, and read failures during a start.
 #include "app/lamp.h"
+#include "sequence/step_timing.h"
 #include "sequence/tick_count.h"
 #include "start_helpers.h"
 
@@ -82,6 +83,7 @@ private slots:
     void pollDuringTheLoadHandlerSendsNothing();
     void beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInterval();
     void pollNeverDelaysABeepButStillSeesAHold();
+    void timedStepRunsOnceAndNeverBeforeItsDueTime();
 
 private:
     std::unique_ptr<StartRig> rig_;
@@ -559,6 +561,37 @@ void StartSequenceTest::beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInte
     QCOMPARE(rig.outputs().count(QStringLiteral("H 01")), 1);
     const qint64 gapMs = (rig.outputStampNs("H 02") - rig.outputStampNs("H 01")) / 1000000;
     QVERIFY2(gapMs >= 80 && gapMs < 600, qPrintable(QString::number(gapMs)));
+}
+
+// A step is woken a little early and waits out the rest on the clock: it must still
+// never run before its due time, run once although its own timer is due too, and not
+// run at all when it was stopped before it fell due.
+void StartSequenceTest::timedStepRunsOnceAndNeverBeforeItsDueTime() {
+    constexpr qint64 Interval_Ms = 30;
+    QTimer step;
+    step.setTimerType(Qt::PreciseTimer);
+    step.setInterval(int(Interval_Ms));
+    QList<qint64> ran;
+    const auto run = [&] {
+        ran << monotonicNs();
+        step.stop();
+    };
+    connect(&step, &QTimer::timeout, run);
+    Step_Timing timing;
+    timing.add(step, run);
+    for (int i = 1; i <= 10; ++i) {
+        const qint64 armedNs = monotonicNs();
+        timing.arm(step);
+        QVERIFY(runUntil([&] { return !step.isActive(); }, 1000, 1));
+        runEventsFor(Step_Timing::Early_Ms + 5); // a second run would come by now
+        QCOMPARE(ran.size(), i);
+        QVERIFY2(ran.last() - armedNs >= Interval_Ms * 1000000,
+                 qPrintable(QString::number(ran.last() - armedNs)));
+    }
+    timing.arm(step);
+    step.stop();
+    runEventsFor(int(Interval_Ms) + 10);
+    QCOMPARE(ran.size(), 10);
 }
 
 QTEST_MAIN(StartSequenceTest)

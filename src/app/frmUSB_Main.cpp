@@ -224,12 +224,18 @@ void frmUSB_Main::Wire_Events() {
     connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
     connect(&Gate_up_timer, &QTimer::timeout, this, &frmUSB_Main::Gate_up_timer_Timer);
     connect(&Riders_ready, &QTimer::timeout, this, &frmUSB_Main::Riders_ready_Timer);
-    connect(&Watch_the_gate, &QTimer::timeout, this, &frmUSB_Main::Watch_the_gate_Timer);
-    connect(&Timer1, &QTimer::timeout, this, &frmUSB_Main::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &frmUSB_Main::Timer2_Timer);
-    connect(&Timer3, &QTimer::timeout, this, &frmUSB_Main::Timer3_Timer);
-    connect(&Timer4, &QTimer::timeout, this, &frmUSB_Main::Timer4_Timer);
-    connect(&Restart_Delay, &QTimer::timeout, this, &frmUSB_Main::Restart_Delay_Timer);
+    const std::pair<QTimer*, void (frmUSB_Main::*)()> timedSteps[] = {
+        {&Watch_the_gate, &frmUSB_Main::Watch_the_gate_Timer},
+        {&Timer1, &frmUSB_Main::Timer1_Timer},
+        {&Timer2, &frmUSB_Main::Timer2_Timer},
+        {&Timer3, &frmUSB_Main::Timer3_Timer},
+        {&Timer4, &frmUSB_Main::Timer4_Timer},
+        {&Restart_Delay, &frmUSB_Main::Restart_Delay_Timer},
+    };
+    for (const auto& [timer, handler] : timedSteps) {
+        connect(timer, &QTimer::timeout, this, handler);
+        Steps_On_Time.add(*timer, [this, handler] { (this->*handler)(); });
+    }
     connect(&Race_timer, &QTimer::timeout, this, &frmUSB_Main::Race_timer_Timer);
 
     connect(&Link_Retry, &QTimer::timeout, this, &frmUSB_Main::Link_Retry_Timer);

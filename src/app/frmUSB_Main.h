@@ -2,6 +2,7 @@
 
 #include "io/module_finder.h"
 #include "io/serial_link.h"
+#include "sequence/step_timing.h"
 #include "settings/config_file.h"
 #include "sound/player.h"
 
@@ -152,6 +153,8 @@ public:
     QTimer Restart_Delay;
     QTimer Race_timer;
     QTimer Link_Retry; // runs while the link is closed
+    // Runs "Watch the gate", the beeps and the ready state after them at their due time.
+    Step_Timing Steps_On_Time;
 
     // --- Window variables
     bool Delayed = false;

@@ -132,7 +132,7 @@ void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Opera
     const int lamp = beep - 1;
     if (lamp > 0)
         w.Shape1[lamp - 1]->setLit(false);
-    Set_Timer_Enabled(next, true);
+    w.Steps_On_Time.arm(next);
     Set_Timer_Enabled(own, false);
     if (lightOff)
         (w.*lightOff)();
@@ -214,7 +214,7 @@ void frmUSB_Main::Announce_Riders_Ready() {
     Window_start_button->setEnabled(false); // no hold is possible from here on
     sound().playAsync(Riders_Ready_Sound);
     Set_Timer_Enabled(Riders_ready, false);
-    Set_Timer_Enabled(Watch_the_gate, true);
+    Steps_On_Time.arm(Watch_the_gate);
 }
 
 void frmUSB_Main::Watch_the_gate_Timer() {
@@ -222,7 +222,7 @@ void frmUSB_Main::Watch_the_gate_Timer() {
     // its end, however long the recording is.
     sound().playSync(Watch_The_Gate_Sound);
     Set_Timer_Enabled(Watch_the_gate, false);
-    Set_Timer_Enabled(Timer1, true);
+    Steps_On_Time.arm(Timer1);
 }
 
 void frmUSB_Main::Timer1_Timer() {
@@ -242,7 +242,7 @@ void frmUSB_Main::Timer4_Timer() {
     // disables itself last. Green is switched on again and the first green lamp stays
     // lit, so both green lamps shine until the ready state.
     Shape1[Second_Green_Lamp]->setLit(Green_On());
-    Set_Timer_Enabled(Restart_Delay, true);
+    Steps_On_Time.arm(Restart_Delay);
     Drop_Gate_If_Selected(*this, 4);
     sound().playAsync(Long_Tone);
     Set_Timer_Enabled(Timer4, false);

@@ -1,0 +1,72 @@
+#include "sequence/step_timing.h"
+
+#include <QElapsedTimer>
+
+namespace korvane {
+
+namespace {
+
+constexpr qint64 Ns_Per_Ms = 1'000'000;
+// A wake-up further than this from its due time is not waited out: the step's own timer
+// runs it, so no wait ever holds the window longer than this.
+constexpr qint64 Longest_Wait_Ns = (Step_Timing::Early_Ms + 1) * Ns_Per_Ms;
+
+qint64 Now_Ns() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.nsecsElapsed();
+}
+
+} // namespace
+
+struct Step_Timing::Step {
+    QTimer* step = nullptr;
+    std::function<void()> handler;
+    QTimer early;
+    qint64 dueNs = 0;
+};
+
+Step_Timing::Step_Timing(QObject* parent)
+    : QObject(parent) {}
+
+Step_Timing::~Step_Timing() = default;
+
+void Step_Timing::add(QTimer& step, std::function<void()> handler) {
+    auto entry = std::make_unique<Step>();
+    entry->step = &step;
+    entry->handler = std::move(handler);
+    entry->early.setSingleShot(true);
+    entry->early.setTimerType(Qt::PreciseTimer);
+    Step* raw = entry.get();
+    connect(&raw->early, &QTimer::timeout, this, [this, raw] { Wake(*raw); });
+    steps_.push_back(std::move(entry));
+}
+
+void Step_Timing::arm(QTimer& step) {
+    if (step.isActive())
+        return;
+    step.start();
+    for (const auto& entry : steps_) {
+        if (entry->step != &step)
+            continue;
+        entry->dueNs = Now_Ns() + step.interval() * Ns_Per_Ms;
+        entry->early.start(qMax(0, step.interval() - Early_Ms));
+        return;
+    }
+}
+
+void Step_Timing::Wake(Step& entry) {
+    // Stopped meanwhile, or already run by its own timer.
+    if (!entry.step->isActive())
+        return;
+    if (entry.dueNs - Now_Ns() > Longest_Wait_Ns)
+        return;
+    while (Now_Ns() < entry.dueNs) {
+    }
+    entry.handler();
+}
+
+} // namespace korvane

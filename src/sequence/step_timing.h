@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace korvane {
+
+// Runs the timed steps of a start on the monotonic clock at exactly their due time,
+// not at the next wake-up of the event loop, which comes a fraction of a millisecond
+// late and would add up over a chain of steps. A step's own window timer keeps its
+// interval and state (enabled, time left) and stays the fallback; beside it a precise
+// timer wakes the window thread `Early_Ms` before the due time, and the rest is waited
+// out on the clock. That wait happens only in a start and lasts at most about
+// `Early_Ms` a step.
+class Step_Timing : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int Early_Ms = 2;
+
+    explicit Step_Timing(QObject* parent = nullptr);
+    ~Step_Timing() override;
+
+    // `handler` runs the step; it disables `step` itself, as every step does.
+    void add(QTimer& step, std::function<void()> handler);
+    // Enables `step` (due one full interval from now) with its early wake-up. A step
+    // that is running already keeps its time.
+    void arm(QTimer& step);
+
+private:
+    struct Step;
+    void Wake(Step& step);
+
+    std::vector<std::unique_ptr<Step>> steps_;
+};
+
+} // namespace korvane
