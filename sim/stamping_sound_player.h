@@ -27,6 +27,7 @@ public:
     void playSync(const QString& fileName) override;
     void prepare(const QString& fileName) override { inner_->prepare(fileName); }
     void wake() override { inner_->wake(); }
+    void stop() override { inner_->stop(); }
 
     QList<Call> calls() const;
     void clear();

@@ -84,6 +84,9 @@ private slots:
     void beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInterval();
     void pollNeverDelaysABeepButStillSeesAHold();
     void timedStepRunsOnceAndNeverBeforeItsDueTime();
+    void abortBeforeTheDropKeepsTheGateUpAndStopsEverything_data();
+    void abortBeforeTheDropKeepsTheGateUpAndStopsEverything();
+    void afterTheDropThereIsNothingToAbort();
 
 private:
     std::unique_ptr<StartRig> rig_;
@@ -592,6 +595,87 @@ void StartSequenceTest::timedStepRunsOnceAndNeverBeforeItsDueTime() {
     step.stop();
     runEventsFor(int(Interval_Ms) + 10);
     QCOMPARE(ran.size(), 10);
+}
+
+void StartSequenceTest::abortBeforeTheDropKeepsTheGateUpAndStopsEverything_data() {
+    QTest::addColumn<int>("stepsRun"); // of the cadence and beeps, before the abort
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("while \"OK riders\" plays") << 0 << false << false;
+    QTest::newRow("while held on screen") << 0 << true << false;
+    QTest::newRow("after \"Riders ready\", by Esc") << 1 << false << true;
+    QTest::newRow("after \"Watch the gate\"") << 2 << false << false;
+    QTest::newRow("after beep 1") << 3 << false << false;
+    QTest::newRow("after beep 2, by Esc") << 4 << false << true;
+    QTest::newRow("after beep 3") << 5 << false << false;
+}
+
+// The drop is at beep 4; the start is called off at each step before it, then run again.
+void StartSequenceTest::abortBeforeTheDropKeepsTheGateUpAndStopsEverything() {
+    QFETCH(int, stepsRun);
+    QFETCH(bool, held);
+    QFETCH(bool, byKey);
+    StartRig& rig = *rig_;
+    rig->Gate_timing[3]->setChecked(true);
+    raiseGateAndEndHoldOff(rig);
+    rig->Window_start_button_Click();
+    QVERIFY(!rig->Abort_button->isHidden());
+    if (held)
+        rig->Window_start_button_Click();
+    void (frmUSB_Main::*steps[])() = {
+        &frmUSB_Main::Riders_ready_Timer, &frmUSB_Main::Watch_the_gate_Timer,
+        &frmUSB_Main::Timer1_Timer, &frmUSB_Main::Timer2_Timer, &frmUSB_Main::Timer3_Timer};
+    for (int i = 0; i < stepsRun; ++i)
+        (rig.window().*steps[i])();
+
+    if (byKey)
+        QTest::keyClick(&rig.window(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(rig->Abort_button, Qt::LeftButton);
+
+    for (const QTimer* timer : {&rig->Riders_ready, &rig->Watch_the_gate, &rig->Timer1,
+                                &rig->Timer2, &rig->Timer3, &rig->Timer4, &rig->Restart_Delay})
+        QVERIFY2(!timer->isActive(), qPrintable(timer->objectName()));
+    QVERIFY(rig.sound().playing().isEmpty());
+    QVERIFY(rig->Abort_button->isHidden());
+    QCOMPARE(rig->Window_start_button->text(), Start);
+    QVERIFY(rig->Window_start_button->isEnabled());
+    QVERIFY(!rig->Delayed);
+    QCOMPARE(litLamps(rig.window()), lamps({4}));
+    // Every light off, the gate never down: it went up and stays up.
+    QVERIFY(runUntil([&] { return rig.outputs().endsWith(QStringLiteral("L 03")); }, 2000));
+    runEventsFor(150); // nothing still on its way
+    const QStringList outputs = rig.outputs();
+    QVERIFY(!outputs.contains(QStringLiteral("L 00")));
+    QCOMPARE(outputs.mid(outputs.size() - 3), QStringList({"L 01", "L 02", "L 03"}));
+
+    // Run again, to the drop.
+    rig.sound().clear();
+    rig->Window_start_button_Click();
+    QCOMPARE(rig->Window_start_button->text(), Delay);
+    for (auto step : steps)
+        (rig.window().*step)();
+    rig->Timer4_Timer();
+    QVERIFY(runUntil([&] { return rig.outputs().endsWith(QStringLiteral("L 00")); }, 2000));
+    QCOMPARE(rig.sound().files().last(), QStringLiteral("BMX_start_tone_long.wav"));
+}
+
+void StartSequenceTest::afterTheDropThereIsNothingToAbort() {
+    StartRig& rig = *rig_;
+    rig->Gate_timing[0]->setChecked(true);
+    raiseGateAndEndHoldOff(rig);
+    rig->Window_start_button_Click();
+    rig->Riders_ready_Timer();
+    rig->Watch_the_gate_Timer();
+    rig->Timer1_Timer(); // the drop
+    QVERIFY(rig->Abort_button->isHidden());
+    QVERIFY(runUntil([&] { return rig.outputs().endsWith(QStringLiteral("L 00")); }, 2000));
+    QTest::keyClick(&rig.window(), Qt::Key_Escape);
+    rig->Abort_button_Click();
+    QVERIFY(rig->Timer2.isActive());
+    runEventsFor(50);
+    QVERIFY(rig.outputs().endsWith(QStringLiteral("L 00")));
+    QCOMPARE(rig->Window_start_button->text(), Delay);
 }
 
 QTEST_MAIN(StartSequenceTest)

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -135,6 +136,15 @@ void frmUSB_Main::Build_Controls() {
                           57, Arial(14.25, true));
     Save_Settings->setVisible(false);
 
+    Abort_button = Place(new QPushButton(QStringLiteral("Abort"), client), 40, 384, 337, 129,
+                         Arial(27.75, true));
+    Abort_button->setToolTip(QStringLiteral("Esc"));
+    Abort_button->setStyleSheet(
+        QStringLiteral("QPushButton { color: white; background: #c00000; border: 2px solid "
+                       "#600000; border-radius: 6px; } QPushButton:pressed { background: "
+                       "#900000; }"));
+    Abort_button->setVisible(false);
+
     Link_Status = Make_Label(client, QStringLiteral("I/O module not connected — retrying"),
                              {16, 664, 986, 41}, Arial(14.25, true));
     Link_Status->setTextFormat(Qt::PlainText);
@@ -210,6 +220,7 @@ void frmUSB_Main::Wire_Events() {
         });
     }
     connect(Save_Settings, &QPushButton::clicked, this, &frmUSB_Main::Save_Settings_Click);
+    connect(Abort_button, &QPushButton::clicked, this, &frmUSB_Main::Abort_button_Click);
 
     connect(Log_In, &QAction::triggered, this, &frmUSB_Main::Log_In_Click);
     connect(Debug_io, &QAction::triggered, this, &frmUSB_Main::Debug_io_Click);
@@ -275,12 +286,22 @@ void frmUSB_Main::Set_Ready_State() {
     }
     for (Lamp* lamp : Shape1)
         lamp->setLit(false);
+    Abort_button->setVisible(false);
     // A closed link is left to Link_Retry, which brings the ready state again when the
     // module answers; a failed write closes the link and does the same.
     Write_Port_A(0x00);
     Set_Timer_Enabled(Restart_Delay, false);
     Beep_time_label->setText(QString::number(HScroll1->value()));
     Show_Link_State();
+}
+
+// Esc calls a start off, wherever the focus is in the window: no control uses the key.
+void frmUSB_Main::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && !Abort_button->isHidden()) {
+        Abort_button_Click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void frmUSB_Main::Restart_Delay_Timer() {

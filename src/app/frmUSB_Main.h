@@ -89,6 +89,10 @@ public:
     void Timer3_Timer();
     void Timer4_Timer();
     void Race_timer_Timer();
+    // Calls the start off, from the spoken cadence until the drop: every timer of the
+    // start and the sound stop, the lights go off, the gate stays up (the riders are
+    // behind it) and the window is back at "Start". The Esc key does the same.
+    void Abort_button_Click();
     // How long after the drop the finish beam is watched for a race time.
     int Race_Limit_Ms = 120000;
     // The beam has read clear since the drop: only a break after that finishes the race.
@@ -129,7 +133,8 @@ public:
     QLabel* Label4 = nullptr;
     QPushButton* Save_Settings = nullptr;
     QFrame* Line1 = nullptr;
-    QLabel* Link_Status = nullptr; // says so while the module is not reachable
+    QLabel* Link_Status = nullptr;       // says so while the module is not reachable
+    QPushButton* Abort_button = nullptr; // shown while a start can be called off
 
     // --- Menus
     QAction* Log_In = nullptr;
@@ -182,6 +187,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Build_Controls();

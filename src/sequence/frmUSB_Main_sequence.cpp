@@ -14,10 +14,12 @@
 #include "app/frmUSB_Main.h"
 
 #include "app/lamp.h"
+#include "dialogs/administrator.h"
 #include "sequence/race_clock.h"
 #include "sequence/tick_count.h"
 #include "sequence/trigger_table.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,6 +67,7 @@ void Raise_Gate(frmUSB_Main& w) {
 void Drop_Gate(frmUSB_Main& w) {
     w.Shape1[Gate_Lamp]->setLit(false);
     w.Gate_Down();
+    w.Abort_button->setVisible(false); // the riders are away: nothing to call off
     w.Race_Start = tickCount();
     // Without a finish-beam line there is nothing to watch: no race time is taken.
     if (w.Finish_Beam == 0)
@@ -197,6 +200,7 @@ void frmUSB_Main::Start_Cadence() {
         timer->setInterval(beepInterval);
     sound().playAsync(Ok_Riders_Sound);
     Set_Timer_Enabled(Riders_ready, true);
+    Abort_button->setVisible(true);
     // Decoded now, while nothing is due, so that no tone's play call delays its step.
     for (const QString& file : {Riders_Ready_Sound, Watch_The_Gate_Sound, Beep_Tone, Long_Tone})
         sound().prepare(file);
@@ -246,6 +250,36 @@ void frmUSB_Main::Timer4_Timer() {
     Drop_Gate_If_Selected(*this, 4);
     sound().playAsync(Long_Tone);
     Set_Timer_Enabled(Timer4, false);
+    Abort_button->setVisible(false); // without a drop the last beep ends what can be called off
+}
+
+void frmUSB_Main::Abort_button_Click() {
+    // Shown from the cadence's first call to the drop: at any other time there is
+    // nothing to call off.
+    if (Abort_button->isHidden())
+        return;
+    Abort_button->setVisible(false);
+    for (QTimer* step : {&Riders_ready, &Watch_the_gate, &Timer1, &Timer2, &Timer3, &Timer4})
+        Set_Timer_Enabled(*step, false);
+    sound().stop();
+    Delayed = false;
+    // A light wired to the gate's line is left on: switching it off would drop the gate.
+    const std::pair<qint16, Output_Operation> lights[] = {{Red, &frmUSB_Main::Red_Off},
+                                                          {Orange, &frmUSB_Main::Orange_Off},
+                                                          {Green, &frmUSB_Main::Green_Off}};
+    for (const auto& [line, off] : lights) {
+        if (line != Gate)
+            (this->*off)();
+    }
+    for (int i = 0; i < Start_Lamps; ++i)
+        Shape1[i]->setLit(false);
+    Shape1[Gate_Lamp]->setLit(true);
+    Window_start_button->setText(caption::Start);
+    Window_start_button->setEnabled(MSComm1.isOpen());
+    if (Log_In->text() == Logged_In_Caption) {
+        for (QRadioButton* option : Gate_timing)
+            option->setEnabled(true);
+    }
 }
 
 void frmUSB_Main::Race_timer_Timer() {

@@ -30,6 +30,10 @@ public:
     // up while the audio wakes. A player may rest again after a while without sounds; a
     // sound played while it rests is still heard in full. Optional.
     virtual void wake() {}
+
+    // Silences the sound playing, if any. A synchronous play cannot be stopped: it has
+    // returned before anything else can run. A player that plays nothing need not.
+    virtual void stop() {}
 };
 
 // The platform's player: PulseAudio on Linux, winmm on Windows.

@@ -66,8 +66,8 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
-// A sound for libpulse's thread to start. `ticket` is non-zero when the caller waits to
-// hear whether it started.
+// A sound for libpulse's thread to start, or none to silence the stream. `ticket` is
+// non-zero when the caller waits to hear whether it started.
 struct PlayRequest {
     std::shared_ptr<const SoundBuffer> sound;
     std::uint64_t ticket = 0;
@@ -90,6 +90,7 @@ public:
     void playSync(const QString& fileName) override;
     void prepare(const QString& fileName) override { cache_.prepare(fileName); }
     void wake() override;
+    void stop() override { post({nullptr, 0}); }
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
@@ -99,6 +100,7 @@ private:
     void takeRequestsLocked();
     void answer(std::uint64_t ticket, bool started);
     bool startLocked(std::shared_ptr<const SoundBuffer> sound);
+    void silenceLocked();
     void keepAwakeLocked(pa_usec_t until);
     void applyRestLocked();
     void writeLocked(std::size_t limit);
@@ -247,6 +249,10 @@ void PulseSoundPlayer::takeRequestsLocked() {
         keepAwakeLocked(pa_rtclock_now() + kQuietBeforeRestUsec);
     }
     if (std::optional<PlayRequest> request = requests_.take()) {
+        if (!request->sound) {
+            silenceLocked();
+            return;
+        }
         const bool started = startLocked(std::move(request->sound));
         if (request->ticket != 0) {
             answer(request->ticket, started);
@@ -284,6 +290,15 @@ bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
     writeLocked(attr != nullptr ? attr->maxlength : playing_->bytes());
     keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + kQuietBeforeRestUsec);
     return true;
+}
+
+void PulseSoundPlayer::silenceLocked() {
+    playing_.reset();
+    writtenBytes_ = 0;
+    if (!streamReadyLocked())
+        return;
+    if (pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr))
+        pa_operation_unref(flush);
 }
 
 void PulseSoundPlayer::keepAwakeLocked(pa_usec_t until) {

@@ -35,6 +35,7 @@ public:
     WinmmSoundPlayer& operator=(const WinmmSoundPlayer&) = delete;
 
     void playAsync(const QString& fileName) override { play(fileName, SND_ASYNC); }
+    void stop() override { PlaySoundW(nullptr, nullptr, 0); }
 
     // Without an audio device PlaySoundW fails at once; the sleep then keeps the
     // sound's length. After a real play the time has passed and it returns at once.

@@ -13,15 +13,29 @@ namespace korvane::test {
 void RecordingSoundPlayer::playAsync(const QString& fileName) {
     std::lock_guard lock(mutex_);
     calls_.append({fileName, false, monotonicNs()});
+    stopped_ = false;
 }
 
 void RecordingSoundPlayer::playSync(const QString& fileName) {
     {
         std::lock_guard lock(mutex_);
         calls_.append({fileName, true, monotonicNs()});
+        stopped_ = false;
     }
     if (syncMs > 0)
         QTest::qSleep(syncMs);
+}
+
+void RecordingSoundPlayer::stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+}
+
+QString RecordingSoundPlayer::playing() const {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || calls_.isEmpty() || calls_.last().sync)
+        return {};
+    return calls_.last().file;
 }
 
 QList<RecordingSoundPlayer::Call> RecordingSoundPlayer::calls() const {

@@ -29,8 +29,12 @@ public:
     };
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
+    // Nothing plays here: a stop only ends what the calls say is playing.
+    void stop() override;
 
     QList<Call> calls() const;
+    // The file an asynchronous play started and no later call has ended, or empty.
+    QString playing() const;
     QStringList files() const;
     void clear();
     int syncMs = 0;
@@ -38,6 +42,7 @@ public:
 private:
     mutable std::mutex mutex_;
     QList<Call> calls_;
+    bool stopped_ = false; // since the last play
 };
 
 // Catches every message box for the duration of a test; nothing is shown. Outside a
