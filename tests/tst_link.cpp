@@ -16,7 +16,6 @@ namespace {
 std::unique_ptr<SerialLink> openLink(const QString& path) {
     auto link = std::make_unique<SerialLink>(PortCatalog::fromNames({path}));
     link->selectPort(1);
-    link->applySettings(QStringLiteral("9600,n,8,1"));
     if (!link->open())
         return nullptr;
     return link;
@@ -29,8 +28,6 @@ class LinkTest : public QObject {
 private slots:
     void linuxDeviceNodesAreOrderedByGroupThenNumber();
     void absentPortsHaveNoName();
-    void settingsTextIsParsed_data();
-    void settingsTextIsParsed();
     void identificationNeedsCrLfAndExactCase_data();
     void identificationNeedsCrLfAndExactCase();
     void commandsAreTheDocumentedBytes();
@@ -61,32 +58,6 @@ void LinkTest::absentPortsHaveNoName() {
     QCOMPARE(catalog.portName(3), QStringLiteral("/dev/c"));
     QVERIFY(catalog.portName(0).isEmpty());
     QVERIFY(catalog.portName(4).isEmpty());
-}
-
-void LinkTest::settingsTextIsParsed_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<int>("parity");
-    QTest::newRow("probe text") << "9600,N,8,1" << true << int(QSerialPort::NoParity);
-    QTest::newRow("final text, lower-case parity")
-        << "9600,n,8,1" << true << int(QSerialPort::NoParity);
-    QTest::newRow("even parity") << "9600,e,7,2" << true << int(QSerialPort::EvenParity);
-    QTest::newRow("unknown parity") << "9600,X,8,1" << false << 0;
-    QTest::newRow("missing field") << "9600,N,8" << false << 0;
-    QTest::newRow("bad baud") << "fast,N,8,1" << false << 0;
-    QTest::newRow("bad data bits") << "9600,N,9,1" << false << 0;
-}
-
-void LinkTest::settingsTextIsParsed() {
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QFETCH(int, parity);
-    const auto parsed = LineSettings::parse(text);
-    QCOMPARE(parsed.has_value(), valid);
-    if (valid) {
-        QCOMPARE(parsed->baudRate, 9600);
-        QCOMPARE(int(parsed->parity), parity);
-    }
 }
 
 void LinkTest::identificationNeedsCrLfAndExactCase_data() {

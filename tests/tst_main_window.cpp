@@ -82,6 +82,7 @@ private slots:
 
     void layoutMatchesTheDesign();
     void everyCaptionFitsItsControl();
+    void aRecorderThatEndsLeavesTheOneBeforeIt();
     void screenshots();
 };
 
@@ -439,6 +440,17 @@ void MainWindowTest::everyCaptionFitsItsControl() {
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
     QCOMPARE(QFontInfo(w->Frame3->font()).family(), QStringLiteral("Liberation Sans"));
     QVERIFY(QFontInfo(w->Time_seconds->font()).weight() >= QFont::Bold);
+}
+
+// Tests never show a modal box (it would wait for OK for ever): a recorder that ends
+// must hand back to the recorder or the printing handler it replaced.
+void MainWindowTest::aRecorderThatEndsLeavesTheOneBeforeIt() {
+    QVERIFY(messageHandler());
+    test::MessageRecorder outer;
+    { test::MessageRecorder inner; }
+    QVERIFY(messageHandler());
+    showMessage(nullptr, {QStringLiteral("after the inner one"), QStringLiteral("test")});
+    QCOMPARE(outer.messages.size(), 1);
 }
 
 // With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves main-window.png (ready, on a

@@ -48,20 +48,6 @@ void Set_Timer_Enabled(QTimer& timer, bool enabled) {
         timer.start();
 }
 
-bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms, bool withRidersReady) {
-    const auto due = [ms](const QTimer& step) {
-        return step.isActive() && step.remainingTime() <= ms;
-    };
-    if (withRidersReady && due(w.Riders_ready))
-        return true;
-    for (const QTimer* step :
-         {&w.Watch_the_gate, &w.Timer1, &w.Timer2, &w.Timer3, &w.Timer4, &w.Restart_Delay}) {
-        if (due(*step))
-            return true;
-    }
-    return false;
-}
-
 frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound,
                          QString programFolder, QWidget* parent)
     : QMainWindow(parent)
@@ -224,11 +210,7 @@ void frmUSB_Main::Wire_Events() {
 
     connect(Log_In, &QAction::triggered, this, &frmUSB_Main::Log_In_Click);
     connect(Debug_io, &QAction::triggered, this, &frmUSB_Main::Debug_io_Click);
-    connect(Veiw_Timer, &QAction::triggered, this, [this] {
-        // The menu has already flipped the check mark; the handler decides it.
-        Veiw_Timer->setChecked(!Veiw_Timer->isChecked());
-        Veiw_Timer_Click();
-    });
+    connect(Veiw_Timer, &QAction::triggered, this, &frmUSB_Main::Veiw_Timer_Click);
     connect(About, &QAction::triggered, this, &frmUSB_Main::About_Click);
     connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
 

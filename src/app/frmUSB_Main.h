@@ -93,6 +93,11 @@ public:
     // start and the sound stop, the lights go off, the gate stays up (the riders are
     // behind it) and the window is back at "Start". The Esc key does the same.
     void Abort_button_Click();
+    // True when a timed step of a start falls due within `ms`: a read that may block the
+    // window that long would make it late. The steps are the riders-ready call (left out
+    // when `withRidersReady` is false), the "Watch the gate" call, the four beeps and the
+    // ready state after them.
+    bool Start_Step_Due_Within(int ms, bool withRidersReady = true) const;
     // How long after the drop the finish beam is watched for a race time.
     int Race_Limit_Ms = 120000;
     // The beam has read clear since the drop: only a break after that finishes the race.
@@ -215,11 +220,5 @@ private:
 
 // Enables or disables a window timer. Enabling a running timer leaves it running.
 void Set_Timer_Enabled(QTimer& timer, bool enabled);
-
-// True when a timed step of a start falls due within `ms`: a read that may block the
-// window that long would make it late. The steps are the riders-ready call (left out
-// when `withRidersReady` is false), the "Watch the gate" call, the four beeps and the
-// ready state after them.
-bool Start_Timer_Due_Within(const frmUSB_Main& w, int ms, bool withRidersReady = true);
 
 } // namespace korvane

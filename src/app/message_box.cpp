@@ -9,7 +9,6 @@ MessageHandler& handler() {
     static MessageHandler h;
     return h;
 }
-int openCount = 0;
 
 QMessageBox::Icon Box_Icon(MessageIcon icon) {
     switch (icon) {
@@ -32,12 +31,7 @@ MessageHandler messageHandler() {
     return handler();
 }
 
-int messagesOpen() {
-    return openCount;
-}
-
 void showMessage(QWidget* parent, const Message& message) {
-    ++openCount;
     if (handler()) {
         handler()(message);
     } else {
@@ -47,7 +41,6 @@ void showMessage(QWidget* parent, const Message& message) {
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
-    --openCount;
 }
 
 } // namespace korvane

@@ -25,8 +25,4 @@ using MessageHandler = std::function<void(const Message&)>;
 void setMessageHandler(MessageHandler handler);
 MessageHandler messageHandler();
 
-// Number of message boxes on screen now (a box runs its own event loop, so timers
-// keep ticking while it is open and may want to show another).
-int messagesOpen();
-
 } // namespace korvane

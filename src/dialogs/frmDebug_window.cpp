@@ -143,7 +143,7 @@ void frmDebug_window::IO_polling_Timer() {
     // trips and runs through a start; after a read that failed or was slow it may hold
     // the window a whole wait per port, and is left for a tick when no step of a start
     // is that close, so no beep ever comes late for it.
-    if (Start_Timer_Due_Within(main_, Ports_Read * main_.Read_Block_Bound_Ms(Read_Wait_Ms)))
+    if (main_.Start_Step_Due_Within(Ports_Read * main_.Read_Block_Bound_Ms(Read_Wait_Ms)))
         return;
     Read_Ports();
 }

@@ -96,7 +96,6 @@ void frmUSB_Main::Take_Link(int port) {
     Module_Device_ = MSComm1.portName();
     MSComm1.setFlowControlNone();
     MSComm1.setRequestToSend(true);
-    MSComm1.applySettings(QStringLiteral("9600,n,8,1"));
     // A failure here is not reported: the link stays closed and is retried.
     if (MSComm1.open())
         protocol::writePortDirections(MSComm1);

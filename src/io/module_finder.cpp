@@ -38,7 +38,6 @@ void ModuleFinder::Probe_Next() {
     while (!ports_.isEmpty()) {
         current_ = ports_.takeFirst();
         link_.selectPort(current_);
-        link_.applySettings(QStringLiteral("9600,N,8,1"));
         if (!link_.open()) {
             if (link_.lastOpenFailure() == OpenFailure::NotPermitted)
                 denied_ << link_.portName();

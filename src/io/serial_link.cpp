@@ -10,47 +10,6 @@
 
 namespace korvane {
 
-std::optional<LineSettings> LineSettings::parse(const QString& text) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return std::nullopt;
-    LineSettings s;
-    bool ok = false;
-    s.baudRate = parts[0].trimmed().toInt(&ok);
-    if (!ok || s.baudRate <= 0)
-        return std::nullopt;
-
-    const QString parity = parts[1].trimmed().toUpper();
-    if (parity == QLatin1String("N"))
-        s.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("E"))
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("O"))
-        s.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("M"))
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("S"))
-        s.parity = QSerialPort::SpaceParity;
-    else
-        return std::nullopt;
-
-    const int dataBits = parts[2].trimmed().toInt(&ok);
-    if (!ok || dataBits < 5 || dataBits > 8)
-        return std::nullopt;
-    s.dataBits = static_cast<QSerialPort::DataBits>(dataBits);
-
-    const QString stop = parts[3].trimmed();
-    if (stop == QLatin1String("1"))
-        s.stopBits = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5"))
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2"))
-        s.stopBits = QSerialPort::TwoStop;
-    else
-        return std::nullopt;
-    return s;
-}
-
 bool Means_Device_Gone(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::NoError:
@@ -101,16 +60,7 @@ SerialLink::SerialLink(PortCatalog catalog, QObject* parent)
 SerialLink::~SerialLink() = default;
 
 void SerialLink::selectPort(int number) {
-    portNumber_ = number;
     portName_ = catalog_.portName(number);
-}
-
-bool SerialLink::applySettings(const QString& text) {
-    const std::optional<LineSettings> parsed = LineSettings::parse(text);
-    if (!parsed)
-        return false;
-    settings_ = *parsed;
-    return true;
 }
 
 void SerialLink::setFlowControlNone() {
@@ -141,10 +91,10 @@ bool SerialLink::open() {
         return false;
     }
     openFailure_ = OpenFailure::None;
-    port_.setBaudRate(settings_.baudRate);
-    port_.setParity(settings_.parity);
-    port_.setDataBits(settings_.dataBits);
-    port_.setStopBits(settings_.stopBits);
+    port_.setBaudRate(QSerialPort::Baud9600);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setStopBits(QSerialPort::OneStop);
     if (flowControlNone_)
         port_.setFlowControl(QSerialPort::NoFlowControl);
     if (requestToSend_)

@@ -7,20 +7,7 @@
 #include <QSerialPort>
 #include <QString>
 
-#include <optional>
-
 namespace korvane {
-
-// Line settings as the settings text "9600,N,8,1" gives them.
-struct LineSettings {
-    qint32 baudRate = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-
-    // Parses "baud,parity,data,stop"; the parity letter (N, E, O, M, S) in either case.
-    static std::optional<LineSettings> parse(const QString& text);
-};
 
 // Why a port could not be opened.
 enum class OpenFailure {
@@ -49,16 +36,15 @@ public:
     // Takes effect at the next open. Port 0 means no port.
     void selectPort(int number);
     const PortCatalog& catalog() const { return catalog_; }
-    int portNumber() const { return portNumber_; }
     QString portName() const { return portName_; }
 
-    bool applySettings(const QString& text);
     void setFlowControlNone();
     // Asserted while the port is open; a pseudo-terminal refuses it harmlessly.
     void setRequestToSend(bool on);
 
-    // Fails when the port does not exist or is in use (QSerialPort locks the device);
-    // lastOpenFailure() says which.
+    // Opens at the module's one line setting, 9600 baud, 8 data bits, no parity, 1 stop
+    // bit. Fails when the port does not exist or is in use (QSerialPort locks the
+    // device); lastOpenFailure() says which.
     bool open();
     OpenFailure lastOpenFailure() const { return openFailure_; }
     void close();
@@ -87,9 +73,7 @@ private:
 
     PortCatalog catalog_;
     QSerialPort port_;
-    int portNumber_ = 0;
     QString portName_;
-    LineSettings settings_;
     bool flowControlNone_ = false;
     bool requestToSend_ = false;
     OpenFailure openFailure_ = OpenFailure::None;

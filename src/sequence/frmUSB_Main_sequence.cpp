@@ -147,6 +147,20 @@ void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Opera
 
 } // namespace
 
+bool frmUSB_Main::Start_Step_Due_Within(int ms, bool withRidersReady) const {
+    const auto due = [ms](const QTimer& step) {
+        return step.isActive() && step.remainingTime() <= ms;
+    };
+    if (withRidersReady && due(Riders_ready))
+        return true;
+    for (const QTimer* step :
+         {&Watch_the_gate, &Timer1, &Timer2, &Timer3, &Timer4, &Restart_Delay}) {
+        if (due(*step))
+            return true;
+    }
+    return false;
+}
+
 void frmUSB_Main::Window_start_button_Click() {
     Apply_Trigger(*this, triggerAction(Window_start_button->text(), Trigger::ScreenClick, false,
                                        Window_start_button->isEnabled()));
@@ -162,7 +176,7 @@ void frmUSB_Main::Polling_start_input_Timer() {
     // the external button can do nothing anyway (the start button is locked), so no
     // press is missed; the riders-ready tick itself is not guarded, so a hold just
     // before it is still seen.
-    if (Start_Timer_Due_Within(*this, Step_Margin_Ms, false))
+    if (Start_Step_Due_Within(Step_Margin_Ms, false))
         return;
     const std::optional<quint8> portB = Read_Port(Start_Button_Port, Poll_Wait_Ms);
     if (!portB)
@@ -292,7 +306,7 @@ void frmUSB_Main::Race_timer_Timer() {
         End_Race(*this, race::No_Finish);
         return;
     }
-    if (Start_Timer_Due_Within(*this, Step_Margin_Ms))
+    if (Start_Step_Due_Within(Step_Margin_Ms))
         return;
     Discard_Stray_Bytes(MSComm1);
     // A failed race read opens no box: a modal box would stop the operator's start

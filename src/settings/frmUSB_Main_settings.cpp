@@ -168,10 +168,9 @@ void frmUSB_Main::Save_Settings_Click() {
     Save_Settings_File();
 }
 
+// The menu item has flipped its own check mark; the panel follows it.
 void frmUSB_Main::Veiw_Timer_Click() {
-    const bool show = !Veiw_Timer->isChecked();
-    Veiw_Timer->setChecked(show);
-    Frame2->setVisible(show);
+    Frame2->setVisible(Veiw_Timer->isChecked());
     Save_Settings_File();
 }
 
