@@ -1,6 +1,7 @@
 // The "More settings" and "Start log" windows on their own, on files in a private folder.
 #include "dialogs/frmMore_settings.h"
 #include "dialogs/frmStart_log.h"
+#include "files.h"
 #include "sequence/start_log.h"
 #include "test_rig.h"
 
@@ -23,11 +24,6 @@ namespace {
 
 // The gate on port A line 3, the lights on 4, 5 and 6.
 const config::OutputLines Track_Outputs{3, 4, 5, 6};
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 startlog::StartRecord startNumber(int n) {
     startlog::StartRecord record;
@@ -73,11 +69,8 @@ void AdditionDialogsTest::refusedOkStaysOpenAndWritesNothing() {
     QFETCH(QString, said);
     QTemporaryDir dir;
     const QString path = config::moreSettingsPathFor(dir.path());
-    if (folderInTheWay)
-        QVERIFY(QDir(dir.path()).mkdir(QFileInfo(path).fileName()));
-    else
-        QVERIFY(config::saveMoreSettings(path, {false, 7, 100}));
-    const QByteArray before = contents(path);
+    test::placeFile(path, folderInTheWay ? "<folder>" : "[start_pulse]\nline=7\n");
+    const QByteArray before = test::fileContents(path);
 
     frmMore_settings dialog(path, Track_Outputs);
     QSignalSpy saved(&dialog, &frmMore_settings::Settings_Saved);
@@ -90,7 +83,7 @@ void AdditionDialogsTest::refusedOkStaysOpenAndWritesNothing() {
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.Pulse_line->currentIndex(), lineItem);
     QCOMPARE(saved.count(), 0);
-    QCOMPARE(contents(path), before);
+    QCOMPARE(test::fileContents(path), before);
 }
 
 void AdditionDialogsTest::okSavesWhatTheLoaderReadsAndCancelLeavesTheFile() {
@@ -166,13 +159,7 @@ void AdditionDialogsTest::logSurvivesAMissingOrJunkFile() {
     QFETCH(QString, note);
     QTemporaryDir dir;
     const QString path = startlog::startLogPathFor(dir.path());
-    if (file == "<folder>") {
-        QVERIFY(QDir(dir.path()).mkdir(QFileInfo(path).fileName()));
-    } else if (file != "<missing>") {
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(file);
-    }
+    test::placeFile(path, file);
     frmStart_log log(path);
     log.show();
     QCOMPARE(log.Starts->rowCount(), rows);
@@ -187,11 +174,9 @@ void AdditionDialogsTest::everyCaptionFitsItsControl() {
     QByteArray junk;
     for (int n = 0; n < 120; ++n)
         junk += startlog::recordLine(startNumber(n)) + "junk\n";
-    QFile out(startlog::startLogPathFor(dir.path()));
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(junk);
-    out.close();
-    frmStart_log log(out.fileName());
+    const QString path = startlog::startLogPathFor(dir.path());
+    test::writeFile(path, junk);
+    frmStart_log log(path);
     log.show();
     const QStringList clipped = test::clippedCaptions(&settings) + test::clippedCaptions(&log);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
