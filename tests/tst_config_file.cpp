@@ -1,3 +1,4 @@
+#include "files.h"
 #include "settings/config_file.h"
 
 #include <QDir>
@@ -6,10 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace korvane::config;
+using korvane::test::fileContents;
+using korvane::test::onFullDisk;
+using korvane::test::writeFile;
 
 Q_DECLARE_METATYPE(std::optional<qint16>)
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
@@ -47,17 +48,6 @@ std::optional<SettingsRecord> readRecord(const QByteArray& file) {
     }
     return SettingsRecord{numbers[0], numbers[1], panel,      numbers[3], numbers[4],
                           numbers[5], numbers[6], numbers[7], numbers[8]};
-}
-
-QByteArray fileContents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 const QByteArray kStartValuesFile = "\"150'     Beep speed (100 to 500)\"\r\n"
@@ -387,17 +377,8 @@ void TestConfigFile::saveFailingMidWriteLeavesThePreviousFileWhole() {
     const QByteArray old = writeConfig(SettingsRecord{});
     writeFile(path, old);
 
-    rlimit saved{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved_ok = saveConfigAtomically(path, QByteArray(64 * 1024, 'x'));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    QVERIFY(!saved_ok);
+    QVERIFY(
+        !onFullDisk(64, [&] { return saveConfigAtomically(path, QByteArray(64 * 1024, 'x')); }));
     QCOMPARE(fileContents(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.dat"});
 }

@@ -7,9 +7,7 @@
 #include "sequence/trigger_table.h"
 #include "test_rig.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,42 +21,12 @@
 #include <unistd.h>
 
 using namespace korvane;
+using korvane::test::clippedCaptions;
 using korvane::test::described;
 
 namespace {
 const QStringList Setup_Bytes = {"?", "! A 00", "! B FF", "! C FF"};
 
-// The captions under `root` that do not fit their controls in the fonts this machine
-// has, each as "text: needed / room" in pixels.
-QStringList clippedCaptions(const QWidget* root) {
-    QStringList clipped;
-    const auto check = [&](const QString& text, const QFont& font, int room, int height = 0) {
-        if (text.isEmpty())
-            return;
-        const QFontMetrics metrics(font);
-        const int needed =
-            height > 0
-                ? metrics.boundingRect(QRect(0, 0, room, 10000), Qt::TextWordWrap, text).height()
-                : metrics.horizontalAdvance(text);
-        if (needed > (height > 0 ? height : room))
-            clipped << QStringLiteral("%1: %2 / %3").arg(text).arg(needed).arg(room);
-    };
-    for (const QLabel* label : root->findChildren<QLabel*>()) {
-        if (label->wordWrap())
-            check(label->text(), label->font(), label->width(), label->height());
-        else
-            check(label->text(), label->font(), label->width());
-    }
-    for (const QGroupBox* frame : root->findChildren<QGroupBox*>())
-        check(frame->title(), frame->font(), frame->width() - 8);
-    for (const QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
-        // Check and option boxes draw their mark before the text.
-        const bool marked =
-            qobject_cast<const QCheckBox*>(button) || qobject_cast<const QRadioButton*>(button);
-        check(button->text(), button->font(), button->width() - (marked ? 20 : 8));
-    }
-    return clipped;
-}
 } // namespace
 
 class MainWindowTest : public QObject {

@@ -191,7 +191,8 @@ QString lineName(int line) {
     return label;
 }
 
-// A field as the operator may be shown it: printable, and short.
+} // namespace
+
 QString shownField(const QByteArray& field) {
     constexpr qsizetype Longest = 24;
     QString text;
@@ -201,8 +202,6 @@ QString shownField(const QByteArray& field) {
         text += QStringLiteral("...");
     return text;
 }
-
-} // namespace
 
 // The built-in values of lines `from` to 9, as the operator reads them.
 QString builtInValues(int from) {
@@ -250,27 +249,34 @@ QString loadReport(const LoadOutcome& outcome, const QString& path) {
              builtInValues(outcome.line), QFileInfo(backupPathFor(path)).fileName());
 }
 
+QString lineDrives(qint16 line, const OutputLines& outputs) {
+    const std::array<std::pair<qint16, const char*>, 4> named = {
+        {{outputs.gate, "the gate"},
+         {outputs.red, "the red light"},
+         {outputs.orange, "the orange light"},
+         {outputs.green, "the green light"}}};
+    QStringList driven;
+    for (const auto& [outputLine, name] : named)
+        if (outputLine == line)
+            driven << QString::fromLatin1(name);
+    if (driven.isEmpty())
+        return {};
+    const QString last = driven.takeLast();
+    const QString all = driven.isEmpty()
+                            ? last
+                            : driven.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    return QStringLiteral("Port A line %1 drives %2.").arg(QString::number(line), all);
+}
+
 QString sharedOutputLines(qint16 gate, qint16 red, qint16 orange, qint16 green) {
-    const std::array<std::pair<qint16, const char*>, 4> outputs = {{{gate, "the gate"},
-                                                                    {red, "the red light"},
-                                                                    {orange, "the orange light"},
-                                                                    {green, "the green light"}}};
+    const OutputLines outputs{gate, red, orange, green};
+    const std::array<qint16, 4> lines = {gate, red, orange, green};
     QStringList said;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        QStringList sharing;
-        bool seenBefore = false;
-        for (std::size_t j = 0; j < outputs.size(); ++j) {
-            if (outputs[j].first != outputs[i].first)
-                continue;
-            seenBefore = seenBefore || j < i;
-            sharing << QString::fromLatin1(outputs[j].second);
-        }
-        if (sharing.size() < 2 || seenBefore)
-            continue;
-        const QString last = sharing.takeLast();
-        said << QStringLiteral("Port A line %1 drives %2 and %3.")
-                    .arg(outputs[i].first)
-                    .arg(sharing.join(QStringLiteral(", ")), last);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto first = std::find(lines.begin(), lines.end(), lines[i]);
+        const bool shared = std::count(lines.begin(), lines.end(), lines[i]) > 1;
+        if (shared && first == lines.begin() + i)
+            said << lineDrives(lines[i], outputs);
     }
     if (said.isEmpty())
         return {};

@@ -105,6 +105,22 @@ struct LoadOutcome {
 // lines after it. Plain text; empty for a whole load.
 QString loadReport(const LoadOutcome& outcome, const QString& path);
 
+// A value read from a file as the operator may be shown it: printable ASCII (anything
+// else as '?'), at most 24 characters and "..." after a longer one.
+QString shownField(const QByteArray& field);
+
+// The four outputs on port A.
+struct OutputLines {
+    qint16 gate = 0;
+    qint16 red = 0;
+    qint16 orange = 0;
+    qint16 green = 0;
+};
+
+// What port A line `line` drives among the outputs, said for the operator ("Port A line
+// 0 drives the gate and the red light."); empty when it drives none of them.
+QString lineDrives(qint16 line, const OutputLines& outputs);
+
 // The port-A lines that drive more than one of the gate and the three lights, said for
 // the operator ("Port A line 0 drives the gate and the red light ..."); empty when each
 // output has a line of its own.

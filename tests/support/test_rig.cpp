@@ -2,6 +2,11 @@
 
 #include "settings/config_file.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -125,6 +130,36 @@ QByteArray trackConfig(const QByteArray& beepSpeed) {
     for (int i = 0; i < values.size(); ++i)
         text += '"' + values[i] + config::lineLabels()[i] + "\"\r\n";
     return text;
+}
+
+QStringList clippedCaptions(const QWidget* root) {
+    QStringList clipped;
+    const auto check = [&](const QString& text, const QFont& font, int room, int height = 0) {
+        if (text.isEmpty())
+            return;
+        const QFontMetrics metrics(font);
+        const int needed =
+            height > 0
+                ? metrics.boundingRect(QRect(0, 0, room, 10000), Qt::TextWordWrap, text).height()
+                : metrics.horizontalAdvance(text);
+        if (needed > (height > 0 ? height : room))
+            clipped << QStringLiteral("%1: %2 / %3").arg(text).arg(needed).arg(room);
+    };
+    for (const QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->wordWrap())
+            check(label->text(), label->font(), label->width(), label->height());
+        else
+            check(label->text(), label->font(), label->width());
+    }
+    for (const QGroupBox* frame : root->findChildren<QGroupBox*>())
+        check(frame->title(), frame->font(), frame->width() - 8);
+    for (const QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        // Check and option boxes draw their mark before the text.
+        const bool marked =
+            qobject_cast<const QCheckBox*>(button) || qobject_cast<const QRadioButton*>(button);
+        check(button->text(), button->font(), button->width() - (marked ? 20 : 8));
+    }
+    return clipped;
 }
 
 double cpuSeconds() {

@@ -98,6 +98,10 @@ struct WindowUnderTest {
     bool ended = false; // End_Program was called
 };
 
+// The captions under `root` that do not fit their controls in the fonts this machine
+// has, each as "text: needed / room" in pixels.
+QStringList clippedCaptions(const QWidget* root);
+
 // CPU time this process has used, user and system, in seconds.
 double cpuSeconds();
 

@@ -1,0 +1,115 @@
+#include "dialogs/frmStart_log.h"
+
+#include "app/design_font.h"
+#include "sequence/start_log.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableWidget>
+
+namespace korvane {
+
+namespace {
+
+constexpr int Date_Column = 0;
+constexpr int Aborted_Column = 6;
+
+// The record's cells as the table shows them: as in the file, the time without its
+// offset (it is the track's own clock).
+QStringList Shown_Cells(const startlog::StartRecord& record) {
+    QStringList cells = startlog::recordFields(record);
+    cells[Date_Column] = record.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return cells;
+}
+
+QTableWidgetItem* Read_Only_Cell(const QString& text, int column) {
+    auto* cell = new QTableWidgetItem(text);
+    cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    if (column != Date_Column && column != Aborted_Column)
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return cell;
+}
+
+QString Note_Text(const startlog::RecentStarts& recent, const QString& fileName) {
+    switch (recent.kind) {
+    case startlog::RecentStarts::Kind::Missing:
+        return QStringLiteral("No start has been logged yet: there is no %1.").arg(fileName);
+    case startlog::RecentStarts::Kind::Unreadable:
+        return QStringLiteral("%1 cannot be read.").arg(fileName);
+    case startlog::RecentStarts::Kind::Read:
+        break;
+    }
+    QString note = QStringLiteral("The last %1 starts in %2, newest first.")
+                       .arg(QString::number(recent.records.size()), fileName);
+    if (recent.junkLines == 1)
+        note += QStringLiteral(" 1 line that is not a start is left out.");
+    else if (recent.junkLines > 1)
+        note += QStringLiteral(" %1 lines that are not starts are left out.").arg(recent.junkLines);
+    return note;
+}
+
+} // namespace
+
+frmStart_log::frmStart_log(QString logPath, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , logPath_(std::move(logPath)) {
+    setWindowTitle(QStringLiteral("Start log"));
+    setFont(Arial());
+    Build_Controls();
+    Wire_Events();
+}
+
+void frmStart_log::Build_Controls() {
+    setFixedSize(820, 440);
+    Starts = new QTableWidget(0, startlog::kColumnCount, this);
+    Starts->setGeometry(8, 8, 804, 384);
+    Starts->setHorizontalHeaderLabels(startlog::columnTitles());
+    Starts->verticalHeader()->hide();
+    Starts->verticalHeader()->setDefaultSectionSize(20);
+    Starts->horizontalHeader()->setStretchLastSection(true);
+    Starts->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Starts->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    Note = new QLabel(this);
+    Note->setTextFormat(Qt::PlainText);
+    Note->setGeometry(8, 404, 700, 17);
+    Note->setToolTip(QDir::toNativeSeparators(logPath_));
+
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setGeometry(728, 400, 84, 26);
+    cmdClose->setDefault(true);
+}
+
+void frmStart_log::Wire_Events() {
+    connect(cmdClose, &QPushButton::clicked, this, &frmStart_log::cmdClose_Click);
+}
+
+void frmStart_log::Form_Load() {
+    const startlog::RecentStarts recent = startlog::readRecentStarts(logPath_, Starts_Shown);
+    Starts->setRowCount(0);
+    Starts->setRowCount(int(recent.records.size()));
+    for (int row = 0; row < recent.records.size(); ++row) {
+        const QStringList cells = Shown_Cells(recent.records[row]);
+        for (int column = 0; column < cells.size(); ++column)
+            Starts->setItem(row, column, Read_Only_Cell(cells[column], column));
+    }
+    Starts->resizeColumnsToContents();
+    Note->setText(Note_Text(recent, QFileInfo(logPath_).fileName()));
+}
+
+void frmStart_log::cmdClose_Click() {
+    close();
+}
+
+void frmStart_log::showEvent(QShowEvent* event) {
+    if (!event->spontaneous())
+        Form_Load();
+    QDialog::showEvent(event);
+}
+
+} // namespace korvane
