@@ -12,6 +12,7 @@
 #include "app/lamp.h"
 #include "app/message_box.h"
 #include "command_meaning.h"
+#include "dialogs/frmStart_log.h"
 #include "gate_panel.h"
 #include "settings/config_file.h"
 #include "stamping_sound_player.h"
@@ -23,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -120,6 +122,8 @@ public:
 
 private:
     bool step(const QString& what, const std::function<bool()>& done, int timeoutMs);
+    bool startCadence();
+    bool showStartLog();
     QStringList outputsSinceStart() const;
     bool saveScreenshots();
     void printTimeline() const;
@@ -170,18 +174,24 @@ bool ScriptedStart::run() {
     pause(300);
     panel_.setStartButtonDown(false);
 
-    if (!step(
-            QStringLiteral("the 4 s hold-off"), [&] { return button.isEnabled(); }, 6000))
+    if (!startCadence())
         return false;
-    say(QStringLiteral("demo: holding it again to start the cadence"));
-    panel_.setStartButtonDown(true);
+
+    // A rider is down after "Riders ready": the start is called off and run again.
     if (!step(
-            QStringLiteral("the cadence"), [&] { return button.text() == QStringLiteral("Delay"); },
-            3000))
+            QStringLiteral("\"Riders ready\""), [&] { return sound_.calls().size() >= 2; }, 8000))
         return false;
-    // Let go before the next poll, which would otherwise hold the start.
-    panel_.setStartButtonDown(false);
-    pause(300); // the panel catches up; "Riders ready" is 3.6 s away
+    pause(400);
+    const bool abortSaved = window_.grab().save(out_.filePath(QStringLiteral("demo-abort.png")));
+    say(QStringLiteral("demo: a rider is down: Abort"));
+    window_.Abort_button->click();
+    if (!step(
+            QStringLiteral("the gate to stay up after the abort"),
+            [&] { return button.text() == QStringLiteral("Start") && button.isEnabled(); }, 2000))
+        return false;
+    pause(500);
+    if (!startCadence())
+        return false;
     const QString gateUp = out_.filePath(QStringLiteral("demo-gate-up.png"));
     const bool gateUpSaved = panel_.grab().save(gateUp);
 
@@ -201,7 +211,47 @@ bool ScriptedStart::run() {
         return false;
     pause(200);
     printTimeline();
-    return saved && checkOutputs();
+    return saved && abortSaved && showStartLog() && checkOutputs();
+}
+
+// Holds the external button until the cadence begins, then lets go before the next poll,
+// which would otherwise hold the start.
+bool ScriptedStart::startCadence() {
+    QPushButton& button = *window_.Window_start_button;
+    if (!step(
+            QStringLiteral("the 4 s hold-off"), [&] { return button.isEnabled(); }, 6000))
+        return false;
+    say(QStringLiteral("demo: holding it again to start the cadence"));
+    panel_.setStartButtonDown(true);
+    if (!step(
+            QStringLiteral("the cadence"), [&] { return button.text() == QStringLiteral("Delay"); },
+            3000))
+        return false;
+    panel_.setStartButtonDown(false);
+    return true;
+}
+
+// The first rider crosses the finish line; then Options > Start log, as an operator
+// opens it after the starts.
+bool ScriptedStart::showStartLog() {
+    say(QStringLiteral("demo: the first rider breaks the finish beam"));
+    panel_.setFinishBeamDown(true);
+    const bool finished = step(
+        QStringLiteral("the race time"), [&] { return !window_.Race_timer.isActive(); }, 2000);
+    panel_.setFinishBeamDown(false);
+    if (!finished)
+        return false;
+    say(QStringLiteral("demo: race time %1 s").arg(window_.Time_seconds->text()));
+    window_.Start_log->trigger();
+    QWidget* log = window_.Start_Log_Window;
+    if (!log)
+        return false;
+    log->move(0, window_.frameGeometry().bottom() + 8);
+    pause(300);
+    const QString file = out_.filePath(QStringLiteral("demo-start-log.png"));
+    const bool saved = log->grab().save(file);
+    say(QStringLiteral("demo: the start log (Options > Start log) is in %1").arg(file));
+    return saved;
 }
 
 bool ScriptedStart::saveScreenshots() {
@@ -251,7 +301,7 @@ void ScriptedStart::printTimeline() const {
     if (entries.isEmpty())
         return;
     const qint64 zero = entries.first().atNs;
-    say(QStringLiteral("\nTimeline of the start (ms after the gate went up; commands when the "
+    say(QStringLiteral("\nTimeline of the starts (ms after the gate went up; commands when the "
                        "virtual module received them, sounds when the program started them):"));
     for (const Entry& entry : entries)
         say(QStringLiteral("%1  %2")
@@ -261,17 +311,15 @@ void ScriptedStart::printTimeline() const {
 }
 
 bool ScriptedStart::checkOutputs() const {
-    // The sample config.dat drops the gate with the long tone (gate timing 3).
+    // The first start is called off: the lights go off, the gate stays up. The sample
+    // config.dat drops the gate with the long tone (gate timing 3).
     const QStringList expected = {
-        QStringLiteral("gate up"),
-        QStringLiteral("red on"),
-        QStringLiteral("red off"),
-        QStringLiteral("orange on"),
-        QStringLiteral("orange off"),
-        QStringLiteral("green on"),
-        QStringLiteral("green on"),
-        QStringLiteral("gate down"),
-        QStringLiteral("all port A lines off"),
+        QStringLiteral("gate up"),    QStringLiteral("red off"),
+        QStringLiteral("orange off"), QStringLiteral("green off"),
+        QStringLiteral("red on"),     QStringLiteral("red off"),
+        QStringLiteral("orange on"),  QStringLiteral("orange off"),
+        QStringLiteral("green on"),   QStringLiteral("green on"),
+        QStringLiteral("gate down"),  QStringLiteral("all port A lines off"),
     };
     const QStringList seen = outputsSinceStart();
     if (seen == expected) {

@@ -52,6 +52,7 @@ private slots:
     void logSurvivesAMissingOrJunkFile_data();
     void logSurvivesAMissingOrJunkFile();
     void everyCaptionFitsItsControl();
+    void screenshot();
 };
 
 void AdditionDialogsTest::refusedOkStaysOpenAndWritesNothing_data() {
@@ -180,6 +181,22 @@ void AdditionDialogsTest::everyCaptionFitsItsControl() {
     log.show();
     const QStringList clipped = test::clippedCaptions(&settings) + test::clippedCaptions(&log);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
+}
+
+// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves more-settings.png there.
+void AdditionDialogsTest::screenshot() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    QTemporaryDir dir;
+    frmMore_settings dialog(config::moreSettingsPathFor(dir.path()),
+                            config::OutputLines{0, 1, 2, 3});
+    dialog.show();
+    dialog.Random_start->setChecked(true);
+    dialog.Pulse_line->setCurrentIndex(5 + 1);
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::qWait(200);
+    QVERIFY(dialog.grab().save(QDir(folder).filePath("more-settings.png")));
 }
 
 QTEST_MAIN(AdditionDialogsTest)

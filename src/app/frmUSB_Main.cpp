@@ -131,6 +131,12 @@ void frmUSB_Main::Build_Controls() {
                        "#900000; }"));
     Abort_button->setVisible(false);
 
+    Log_Status = Make_Label(client, QString(), {16, 624, 986, 33}, Arial(12, true));
+    Log_Status->setTextFormat(Qt::PlainText);
+    Log_Status->setAlignment(Qt::AlignCenter);
+    Log_Status->setStyleSheet(QStringLiteral("color: black; background: #ffc040;"));
+    Log_Status->setVisible(false);
+
     Link_Status = Make_Label(client, QStringLiteral("I/O module not connected — retrying"),
                              {16, 664, 986, 41}, Arial(14.25, true));
     Link_Status->setTextFormat(Qt::PlainText);
@@ -156,11 +162,14 @@ void frmUSB_Main::Build_Menus() {
     Log_In = admin->addAction(QStringLiteral("Log In"));
     Debug_io = admin->addAction(QStringLiteral("Debug IO"));
     Debug_io->setEnabled(false);
+    More_settings = admin->addAction(QStringLiteral("More settings"));
+    More_settings->setEnabled(false);
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
     Veiw_Timer = options->addAction(QStringLiteral("Veiw Race Time"));
     Veiw_Timer->setCheckable(true);
     Veiw_Timer->setChecked(false);
+    Start_log = options->addAction(QStringLiteral("Start log"));
 
     About = menuBar()->addAction(QStringLiteral("About"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"));
@@ -193,6 +202,8 @@ void frmUSB_Main::Build_Timers() {
             d.timer->start();
     }
     Link_Retry.setInterval(Link_Retry_Ms);
+    Start_pulse_timer.setTimerType(Qt::PreciseTimer);
+    Start_pulse_timer.setSingleShot(true);
 }
 
 void frmUSB_Main::Wire_Events() {
@@ -213,6 +224,9 @@ void frmUSB_Main::Wire_Events() {
     connect(Veiw_Timer, &QAction::triggered, this, &frmUSB_Main::Veiw_Timer_Click);
     connect(About, &QAction::triggered, this, &frmUSB_Main::About_Click);
     connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
+    connect(More_settings, &QAction::triggered, this, &frmUSB_Main::More_settings_Click);
+    connect(Start_log, &QAction::triggered, this, &frmUSB_Main::Start_log_Click);
+    connect(&Start_pulse_timer, &QTimer::timeout, this, &frmUSB_Main::Start_pulse_timer_Timer);
 
     connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
     connect(&Gate_up_timer, &QTimer::timeout, this, &frmUSB_Main::Gate_up_timer_Timer);
@@ -243,6 +257,7 @@ void frmUSB_Main::Form_Load() {
     const bool found = Find_Controller();
     // Read even without a module: they are needed when the module appears later.
     Load_Settings();
+    Load_More_Settings();
     if (found)
         Set_Ready_State();
     setEnabled(true);
@@ -288,6 +303,7 @@ void frmUSB_Main::keyPressEvent(QKeyEvent* event) {
 
 void frmUSB_Main::Restart_Delay_Timer() {
     Set_Ready_State();
+    Note_Ready_State();
 }
 
 } // namespace korvane

@@ -2,8 +2,10 @@
 
 #include "io/module_finder.h"
 #include "io/serial_link.h"
+#include "sequence/start_log.h"
 #include "sequence/step_timing.h"
 #include "settings/config_file.h"
+#include "settings/more_settings.h"
 #include "sound/player.h"
 
 #include <QMainWindow>
@@ -30,6 +32,8 @@ class frmAbout;
 class frmDebug_window;
 class frmLogin;
 class frmLogout;
+class frmMore_settings;
+class frmStart_log;
 
 // The operator's console and the owner of everything that lives for the whole run:
 // the link to the I/O module, the start button, lamps, settings controls, menus and
@@ -66,6 +70,9 @@ public:
     bool Green_On();
     bool Green_Off();
     bool Write_Port_A(quint8 value);
+    // The start pulse for a timing system, on its own port-A line (more-settings.ini).
+    bool Start_Pulse_On();
+    bool Start_Pulse_Off();
     // The read transaction with the program's failure policy: a failure shows one
     // "Read Timeout" message; while it is open, further reported reads are skipped (no
     // message piles up). A closed link reads nothing and reports nothing.
@@ -98,6 +105,20 @@ public:
     // when `withRidersReady` is false), the "Watch the gate" call, the four beeps and the
     // ready state after them.
     bool Start_Step_Due_Within(int ms, bool withRidersReady = true) const;
+    void Start_pulse_timer_Timer();
+    // The additions' settings in force, read at start-up and changed by "More settings".
+    config::MoreSettings More_Settings;
+    // This start's random delay before the first light, in ms; 0 without random start.
+    int Random_Delay_Ms = 0;
+
+    // --- The start log: src/sequence/frmUSB_Main_start_log.cpp
+    // The record of the start under way, noted step by step and written when it is over.
+    void Begin_Start_Record(int beepInterval);
+    void Note_Hold(bool held);
+    void Note_Drop();
+    void Note_Race_End();
+    void Note_Ready_State();
+    void Write_Start_Record(bool aborted);
     // How long after the drop the finish beam is watched for a race time.
     int Race_Limit_Ms = 120000;
     // The beam has read clear since the drop: only a break after that finishes the race.
@@ -111,6 +132,8 @@ public:
     // What the operator is told at start-up about the settings: a file that did not load
     // whole, outputs that share a line. Empty when there is nothing to tell.
     QString Settings_Report() const;
+    void Load_More_Settings();
+    QStringList More_Settings_Problems; // what the start-up message says of more-settings.ini
     void Save_Settings_File();
     void HScroll1_Change();
     void Gate_timing_Click(int index);
@@ -122,6 +145,8 @@ public:
     void Debug_io_Click();
     void About_Click();
     void Exit_Click();
+    void More_settings_Click();
+    void Start_log_Click();
 
     // --- Controls (layout in src/app/frmUSB_Main.cpp)
     QPushButton* Window_start_button = nullptr;
@@ -140,11 +165,14 @@ public:
     QFrame* Line1 = nullptr;
     QLabel* Link_Status = nullptr;       // says so while the module is not reachable
     QPushButton* Abort_button = nullptr; // shown while a start can be called off
+    QLabel* Log_Status = nullptr;        // says so while starts cannot be logged
 
     // --- Menus
     QAction* Log_In = nullptr;
     QAction* Debug_io = nullptr;
+    QAction* More_settings = nullptr; // Admin: random start and the start pulse
     QAction* Veiw_Timer = nullptr;
+    QAction* Start_log = nullptr; // Options: the recent starts
     QAction* About = nullptr;
     QAction* Exit = nullptr;
 
@@ -162,7 +190,8 @@ public:
     QTimer Timer4;
     QTimer Restart_Delay;
     QTimer Race_timer;
-    QTimer Link_Retry; // runs while the link is closed
+    QTimer Link_Retry;        // runs while the link is closed
+    QTimer Start_pulse_timer; // ends the start pulse
     // Runs "Watch the gate", the beeps and the ready state after them at their due time.
     Step_Timing Steps_On_Time;
 
@@ -183,6 +212,8 @@ public:
     QPointer<frmLogout> Logout_Dialog;
     QPointer<frmAbout> About_Box;
     QPointer<frmDebug_window> Debug_Window;
+    QPointer<frmMore_settings> More_Settings_Window;
+    QPointer<frmStart_log> Start_Log_Window;
 
     // Ends the process at once; tests replace it.
     std::function<void()> End_Program;
@@ -214,6 +245,13 @@ private:
     int Retry_Count_ = 0;
     bool Loading_ = false; // the load handler has not returned yet
     bool Read_Timeout_Showing_ = false;
+
+    // The start log: the record of the start under way, written when it is over.
+    std::optional<startlog::StartRecord> Start_Record_;
+    quint32 Start_Tick_ = 0;        // tick count of the start press
+    qint64 Hold_Since_Ns_ = -1;     // monotonic, while a hold lasts
+    bool Start_Ready_Came_ = false; // its ready state has come; a race may still run
+    bool Race_Ended_ = false;
     qint64 Last_Read_Ns_ = 0; // round trip of the last read
     bool Last_Read_Failed_ = false;
 };

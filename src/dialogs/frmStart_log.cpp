@@ -43,8 +43,10 @@ QString Note_Text(const startlog::RecentStarts& recent, const QString& fileName)
     case startlog::RecentStarts::Kind::Read:
         break;
     }
-    QString note = QStringLiteral("The last %1 starts in %2, newest first.")
-                       .arg(QString::number(recent.records.size()), fileName);
+    QString note = recent.records.size() == 1
+                       ? QStringLiteral("The last start in %1.").arg(fileName)
+                       : QStringLiteral("The last %1 starts in %2, newest first.")
+                             .arg(QString::number(recent.records.size()), fileName);
     if (recent.junkLines == 1)
         note += QStringLiteral(" 1 line that is not a start is left out.");
     else if (recent.junkLines > 1)

@@ -6,6 +6,8 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
+#include "dialogs/frmMore_settings.h"
+#include "dialogs/frmStart_log.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -31,12 +33,30 @@ void frmUSB_Main::Log_In_Click() {
     }
     Set_Administrator(*this, false);
     // Never left open without an administrator.
+    if (More_Settings_Window)
+        More_Settings_Window->close();
     if (Debug_Window)
         Debug_Window->close();
 }
 
 void frmUSB_Main::Debug_io_Click() {
     Show_Once(Debug_Window, [this] { return new frmDebug_window(*this); });
+}
+
+void frmUSB_Main::More_settings_Click() {
+    Show_Once(More_Settings_Window, [this] {
+        auto* dialog = new frmMore_settings(config::moreSettingsPathFor(programFolder()),
+                                            config::OutputLines{Gate, Red, Orange, Green}, this);
+        connect(dialog, &frmMore_settings::Settings_Saved, this,
+                [this](const config::MoreSettings& saved) { More_Settings = saved; });
+        return dialog;
+    });
+}
+
+void frmUSB_Main::Start_log_Click() {
+    Show_Once(Start_Log_Window, [this] {
+        return new frmStart_log(startlog::startLogPathFor(programFolder()), this);
+    });
 }
 
 void frmUSB_Main::About_Click() {

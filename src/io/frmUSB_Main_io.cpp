@@ -214,6 +214,15 @@ bool frmUSB_Main::Green_Off() {
     return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Green)));
 }
 
+bool frmUSB_Main::Start_Pulse_On() {
+    return Send_Command(
+        protocol::lineCommand(protocol::LineOn, quint8(More_Settings.startPulseLine)));
+}
+bool frmUSB_Main::Start_Pulse_Off() {
+    return Send_Command(
+        protocol::lineCommand(protocol::LineOff, quint8(More_Settings.startPulseLine)));
+}
+
 bool frmUSB_Main::Write_Port_A(quint8 value) {
     return Send_Command(protocol::writePortA(value));
 }

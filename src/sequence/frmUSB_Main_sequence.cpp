@@ -16,6 +16,7 @@
 #include "app/lamp.h"
 #include "dialogs/administrator.h"
 #include "sequence/race_clock.h"
+#include "sequence/random_delay.h"
 #include "sequence/tick_count.h"
 #include "sequence/trigger_table.h"
 
@@ -69,6 +70,10 @@ void Drop_Gate(frmUSB_Main& w) {
     w.Gate_Down();
     w.Abort_button->setVisible(false); // the riders are away: nothing to call off
     w.Race_Start = tickCount();
+    // After the drop's own command, so the drop is never later for it.
+    if (w.More_Settings.startPulseOn() && w.Start_Pulse_On())
+        w.Start_pulse_timer.start(w.More_Settings.startPulseMs);
+    w.Note_Drop();
     // Without a finish-beam line there is nothing to watch: no race time is taken.
     if (w.Finish_Beam == 0)
         return;
@@ -80,6 +85,7 @@ void Drop_Gate(frmUSB_Main& w) {
 void End_Race(frmUSB_Main& w, const QString& shown) {
     Set_Timer_Enabled(w.Race_timer, false);
     w.Time_seconds->setText(shown);
+    w.Note_Race_End();
 }
 
 // Every exchange with the module ends within its handler, so a byte waiting between
@@ -113,16 +119,19 @@ void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
         return;
     case TriggerAction::HoldOnScreen:
         w.Delayed = true;
+        w.Note_Hold(true);
         button.setText(caption::Click_To_Continue);
         return; // the button stays enabled: the next click releases
     case TriggerAction::HoldExternally:
         w.Delayed = true;
+        w.Note_Hold(true);
         button.setText(caption::Delayed_Externally);
         button.setEnabled(false); // only letting go of the external button releases
         return;
     case TriggerAction::ReleaseOnScreen:
     case TriggerAction::ReleaseExternal:
         w.Delayed = false;
+        w.Note_Hold(false);
         button.setEnabled(false); // no second hold: the cadence resumes at its next tick
         return;
     }
@@ -212,6 +221,9 @@ void frmUSB_Main::Start_Cadence() {
     const int beepInterval = HScroll1->value();
     for (QTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4})
         timer->setInterval(beepInterval);
+    // Drawn now and shown to nobody: it is logged after the start.
+    Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
+    Begin_Start_Record(beepInterval);
     sound().playAsync(Ok_Riders_Sound);
     Set_Timer_Enabled(Riders_ready, true);
     Abort_button->setVisible(true);
@@ -240,6 +252,9 @@ void frmUSB_Main::Watch_the_gate_Timer() {
     // its end, however long the recording is.
     sound().playSync(Watch_The_Gate_Sound);
     Set_Timer_Enabled(Watch_the_gate, false);
+    // A random start's delay stands for the beep interval before the first light.
+    if (Random_Delay_Ms > 0)
+        Timer1.setInterval(Random_Delay_Ms);
     Steps_On_Time.arm(Timer1);
 }
 
@@ -294,6 +309,12 @@ void frmUSB_Main::Abort_button_Click() {
         for (QRadioButton* option : Gate_timing)
             option->setEnabled(true);
     }
+    Write_Start_Record(true);
+}
+
+void frmUSB_Main::Start_pulse_timer_Timer() {
+    Set_Timer_Enabled(Start_pulse_timer, false);
+    Start_Pulse_Off();
 }
 
 void frmUSB_Main::Race_timer_Timer() {

@@ -2,6 +2,7 @@
 #include "app/frmUSB_Main.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -123,11 +124,31 @@ LoadOutcome frmUSB_Main::Read_Settings_File() {
     return {LoadOutcome::Kind::Whole};
 }
 
+// Random start and the start pulse; a pulse that would share the gate's or a light's
+// line is left off.
+void frmUSB_Main::Load_More_Settings() {
+    const config::MoreSettingsLoad load =
+        config::loadMoreSettings(config::moreSettingsPathFor(programFolder_));
+    More_Settings = load.settings;
+    More_Settings_Problems = load.problems;
+    const QString clash =
+        config::moreSettingsProblem(More_Settings, config::OutputLines{Gate, Red, Orange, Green});
+    if (!clash.isEmpty()) {
+        More_Settings.startPulseLine = config::kNoStartPulse;
+        More_Settings_Problems << clash + QStringLiteral(" The start pulse is off.");
+    }
+}
+
 QString frmUSB_Main::Settings_Report() const {
-    const QString load = config::loadReport(Settings_Load, config::configPathFor(programFolder_));
-    const QString shared = config::sharedOutputLines(Gate, Red, Orange, Green);
-    return load.isEmpty() || shared.isEmpty() ? load + shared
-                                              : load + QStringLiteral("\n\n") + shared;
+    QStringList said;
+    said << config::loadReport(Settings_Load, config::configPathFor(programFolder_))
+         << config::sharedOutputLines(Gate, Red, Orange, Green);
+    if (!More_Settings_Problems.isEmpty())
+        said << QStringLiteral("In %1: %2")
+                    .arg(QDir::toNativeSeparators(config::moreSettingsPathFor(programFolder_)),
+                         More_Settings_Problems.join(QLatin1Char(' ')));
+    said.removeAll(QString());
+    return said.join(QStringLiteral("\n\n"));
 }
 
 // Writes the values in force now. The file is replaced in one step: a save that fails
