@@ -75,12 +75,6 @@ bool isSymLink(const QByteArray& path) {
 
 } // namespace
 
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * NsPerS + ts.tv_nsec;
-}
-
 QString describe(const QByteArray& command) {
     QStringList parts;
     for (qsizetype i = 0; i < command.size(); ++i) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sequence/clocks.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -14,9 +16,9 @@
 
 namespace korvane::sim {
 
-// CLOCK_MONOTONIC in nanoseconds: the clock every command is stamped with. The
-// program's QElapsedTimer runs on the same clock.
-qint64 monotonicNs();
+// Every command is stamped on the program's own monotonic clock (CLOCK_MONOTONIC), so
+// its stamps and the program's times compare directly.
+using korvane::monotonicNs;
 
 // Renders a command's bytes for logs and failure messages: the command letter
 // as a letter, argument bytes as two hex digits ("! A 00", "H 03", "?").

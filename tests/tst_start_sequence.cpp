@@ -2,8 +2,8 @@
 // module: trigger rows, the level-sampled external button, the cadence, the beep
 // steps with their order and the gate drop, and read failures during a start.
 #include "app/lamp.h"
+#include "sequence/clocks.h"
 #include "sequence/step_timing.h"
-#include "sequence/tick_count.h"
 #include "start_helpers.h"
 
 #include <QPushButton>

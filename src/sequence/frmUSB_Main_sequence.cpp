@@ -15,9 +15,9 @@
 
 #include "app/lamp.h"
 #include "dialogs/administrator.h"
+#include "sequence/clocks.h"
 #include "sequence/race_clock.h"
 #include "sequence/random_delay.h"
-#include "sequence/tick_count.h"
 #include "sequence/trigger_table.h"
 
 #include <QAction>

@@ -5,26 +5,12 @@
 // be written never stops a start: the window says so until a record goes through.
 #include "app/frmUSB_Main.h"
 
-#include "sequence/tick_count.h"
+#include "sequence/clocks.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QRadioButton>
 
 namespace korvane {
-
-namespace {
-
-qint64 Now_Ns() {
-    static QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
-    return clock.nsecsElapsed();
-}
-
-} // namespace
 
 void frmUSB_Main::Begin_Start_Record(int beepInterval) {
     // The race of the start before, if still watched, is given up without a time.
@@ -50,10 +36,10 @@ void frmUSB_Main::Note_Hold(bool held) {
     if (!Start_Record_)
         return;
     if (held && Hold_Since_Ns_ < 0) {
-        Hold_Since_Ns_ = Now_Ns();
+        Hold_Since_Ns_ = monotonicNs();
         ++Start_Record_->holds;
     } else if (!held && Hold_Since_Ns_ >= 0) {
-        Start_Record_->holdTotalMs += int((Now_Ns() - Hold_Since_Ns_) / 1'000'000);
+        Start_Record_->holdTotalMs += int((monotonicNs() - Hold_Since_Ns_) / 1'000'000);
         Hold_Since_Ns_ = -1;
     }
 }

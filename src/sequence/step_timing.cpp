@@ -1,6 +1,6 @@
 #include "sequence/step_timing.h"
 
-#include <QElapsedTimer>
+#include "sequence/clocks.h"
 
 namespace korvane {
 
@@ -10,15 +10,6 @@ constexpr qint64 Ns_Per_Ms = 1'000'000;
 // A wake-up further than this from its due time is not waited out: the step's own timer
 // runs it, so no wait ever holds the window longer than this.
 constexpr qint64 Longest_Wait_Ns = (Step_Timing::Early_Ms + 1) * Ns_Per_Ms;
-
-qint64 Now_Ns() {
-    static QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
-    return clock.nsecsElapsed();
-}
 
 } // namespace
 
@@ -52,7 +43,7 @@ void Step_Timing::arm(QTimer& step) {
     for (const auto& entry : steps_) {
         if (entry->step != &step)
             continue;
-        entry->dueNs = Now_Ns() + step.interval() * Ns_Per_Ms;
+        entry->dueNs = monotonicNs() + step.interval() * Ns_Per_Ms;
         entry->early.start(qMax(0, step.interval() - Early_Ms));
         return;
     }
@@ -62,9 +53,9 @@ void Step_Timing::Wake(Step& entry) {
     // Stopped meanwhile, or already run by its own timer.
     if (!entry.step->isActive())
         return;
-    if (entry.dueNs - Now_Ns() > Longest_Wait_Ns)
+    if (entry.dueNs - monotonicNs() > Longest_Wait_Ns)
         return;
-    while (Now_Ns() < entry.dueNs) {
+    while (monotonicNs() < entry.dueNs) {
     }
     entry.handler();
 }

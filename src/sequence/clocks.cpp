@@ -1,4 +1,6 @@
-#include "sequence/tick_count.h"
+#include "sequence/clocks.h"
+
+#include <chrono>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -7,6 +9,12 @@
 #endif
 
 namespace korvane {
+
+qint64 monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 quint32 tickCount() {
 #ifdef _WIN32
