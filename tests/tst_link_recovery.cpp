@@ -29,10 +29,7 @@ constexpr int Restart_Ms = 300;
 // apart with the drop at beep 2, the ready state 300 ms after the last beep, the poll
 // and the link retry every 20 ms.
 void quicken(frmUSB_Main& w) {
-    w.Riders_ready.setInterval(150);
-    w.Watch_the_gate.setInterval(150);
-    w.Restart_Delay.setInterval(Restart_Ms);
-    w.Polling_start_input.setInterval(20);
+    setTestSpeed(w, {4000, 150, 150, Restart_Ms, 20});
     w.Link_Retry.setInterval(20);
     w.HScroll1->setValue(100);
     w.Gate_timing[1]->setChecked(true);

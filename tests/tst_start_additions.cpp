@@ -28,9 +28,7 @@ constexpr int Finish_Line = 6;
 
 // Calls 100 ms apart, beeps 100 ms apart, the ready state 200 ms after the last beep.
 void quicken(frmUSB_Main& w) {
-    w.Riders_ready.setInterval(100);
-    w.Watch_the_gate.setInterval(100);
-    w.Restart_Delay.setInterval(200);
+    setTestSpeed(w, {4000, 100, 100, 200, 500});
     w.HScroll1->setValue(100);
 }
 

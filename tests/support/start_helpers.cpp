@@ -37,6 +37,14 @@ void runEventsFor(int ms) {
     runUntil([] { return false; }, ms, ms);
 }
 
+void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed) {
+    w.Gate_up_timer.setInterval(speed.holdOffMs);
+    w.Riders_ready.setInterval(speed.ridersReadyMs);
+    w.Watch_the_gate.setInterval(speed.watchTheGateMs);
+    w.Restart_Delay.setInterval(speed.readyMs);
+    w.Polling_start_input.setInterval(speed.pollMs);
+}
+
 StartRig::StartRig() {
     module_ = &rig_.addModule(1);
     auto player = std::make_unique<ProbingSoundPlayer>();

@@ -20,6 +20,18 @@ public:
 bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs = 5);
 void runEventsFor(int ms);
 
+// The window's timers at test speed, so a test waits for what it checks and not for the
+// design's seconds: the hold-off, the cadence's calls, the ready state after the last
+// beep and the start-button poll. Beeps keep the bar's interval.
+struct TestSpeed {
+    int holdOffMs = 300;
+    int ridersReadyMs = 600;
+    int watchTheGateMs = 500;
+    int readyMs = 1000;
+    int pollMs = 100;
+};
+void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed = {});
+
 // The real main window on one virtual module (port 1), with the start's lines:
 // gate on line 0, red 1, orange 2, green 3 of port A; the start button on line 2 of
 // port B. Message boxes are recorded, never shown: a read that times out on a busy
