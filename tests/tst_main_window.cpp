@@ -68,6 +68,8 @@ private slots:
     void moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts();
     void identificationReplies_data();
     void identificationReplies();
+    void moduleBehindAPacedLineIsFound_data();
+    void moduleBehindAPacedLineIsFound();
     void portThatMayNotBeOpenedIsNamedWithTheFix();
     void twoModulesTheLowerPortWins();
     void noModuleShowsOneMessageAndLeavesTheWindowAsDesigned();
@@ -159,6 +161,29 @@ void MainWindowTest::identificationReplies() {
     QCOMPARE(w->windowTitle(),
              found ? QStringLiteral("Korvane USB IO on port 1") : QStringLiteral("Korvane"));
     QCOMPARE(messages.messages.size(), found ? 0 : 1);
+}
+
+void MainWindowTest::moduleBehindAPacedLineIsFound_data() {
+    QTest::addColumn<int>("latencyMs");
+    // The identification comes a byte or two at a time, as the bytes come off the wire.
+    QTest::newRow("1 ms adapter") << 1;
+    // All of it 18 ms after the "?" was written: just inside the probe's first wait.
+    QTest::newRow("16 ms adapter") << 16;
+}
+
+void MainWindowTest::moduleBehindAPacedLineIsFound() {
+    QFETCH(int, latencyMs);
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    module.setPacing({true, latencyMs});
+    test::WindowUnderTest w(rig);
+    w.writeConfig(test::trackConfig());
+    test::MessageRecorder messages;
+    w->Form_Load();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Korvane USB IO on port 1"));
+    QVERIFY(module.waitForCommands(5, 2000));
+    QCOMPARE(described(module), Setup_Bytes + QStringList{"A 00"});
+    QVERIFY(messages.messages.isEmpty());
 }
 
 void MainWindowTest::portThatMayNotBeOpenedIsNamedWithTheFix() {
