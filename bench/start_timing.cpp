@@ -266,6 +266,24 @@ private:
     double watchLengthMs_;
 };
 
+// What the report says of the run before anything is measured.
+TimingResults runDescription(const Options& options, bool audio, const QString& folder) {
+    TimingResults r;
+    r.began = QDateTime::currentDateTime();
+    r.revision = options.common.revision;
+    r.command = options.common.command;
+    r.cpu = cpuModel();
+    r.cores = QThread::idealThreadCount();
+    r.system = systemDescription();
+    r.loadAtStart = loadAverage();
+    r.audio = audio;
+    r.startsPerSpeed = options.starts;
+    r.speeds = options.speeds;
+    r.readyEvery = options.readyEvery;
+    r.watchLengthMs = soundLengthMs(folder, QStringLiteral("Watch_the_gate.wav"));
+    return r;
+}
+
 int estimatedMinutes(const Options& options, int conditions) {
     const int starts = options.starts * int(options.speeds.size());
     const int waited =
@@ -293,19 +311,7 @@ int main(int argc, char* argv[]) {
     }
     QDir::setCurrent(folder.path()); // the sounds are looked up in the working folder
 
-    TimingResults results;
-    results.began = QDateTime::currentDateTime();
-    results.revision = options.common.revision;
-    results.command = options.common.command;
-    results.cpu = cpuModel();
-    results.cores = QThread::idealThreadCount();
-    results.system = systemDescription();
-    results.loadAtStart = loadAverage();
-    results.audio = server != nullptr;
-    results.startsPerSpeed = options.starts;
-    results.speeds = options.speeds;
-    results.readyEvery = options.readyEvery;
-    results.watchLengthMs = soundLengthMs(folder.path(), QStringLiteral("Watch_the_gate.wav"));
+    TimingResults results = runDescription(options, server != nullptr, folder.path());
     progress(QStringLiteral("korvane-bench: %1 starts × %2 beep speeds × %3 conditions, ~%4 min")
                  .arg(options.starts)
                  .arg(options.speeds.size())
