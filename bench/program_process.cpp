@@ -123,9 +123,10 @@ ProgramProcess::ProgramProcess(QString program, QString folder)
     : program_(std::move(program))
     , folder_(std::move(folder)) {}
 
-std::optional<double> ProgramProcess::startUpWithModuleMs() const {
+std::optional<double> ProgramProcess::startUpWithModuleMs(sim::LinePacing pacing) const {
     QTemporaryDir ports;
     sim::VirtualModule module(ports.filePath(QStringLiteral("ttyUSB0")));
+    module.setPacing(pacing);
     if (!module.start())
         return std::nullopt;
     Running program(program_, {folder_, module.devicePath()});

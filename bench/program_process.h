@@ -1,5 +1,7 @@
 #pragma once
 
+#include "paced_line.h"
+
 #include <QString>
 
 #include <optional>
@@ -13,8 +15,9 @@ public:
     // `program`: the korvane-bench-program executable; `folder`: its program folder.
     ProgramProcess(QString program, QString folder);
 
-    // From the spawn to the ready state's "A 00" at a virtual module on port 1.
-    std::optional<double> startUpWithModuleMs() const;
+    // From the spawn to the ready state's "A 00" at a virtual module on port 1, reached
+    // over a link paced as given.
+    std::optional<double> startUpWithModuleMs(sim::LinePacing pacing = {}) const;
     // From the spawn to the "No Controller  detected" message, after a scan of 16 ports
     // that are absent (silentPorts 0) or that exist but never answer.
     std::optional<double> startUpWithoutModuleMs(int silentPorts) const;

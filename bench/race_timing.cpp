@@ -4,23 +4,28 @@
 // is driven faster than a real start: the cadence's fields are cleared by Start_Cadence,
 // then Timer1_Timer drops the gate at beep 1 and the window's own timers run the other
 // beeps, the race clock and the ready state. A thread breaks the beam 1 to 5 s after the
-// drop. Prints Markdown tables:
+// drop. Measures, on a pseudo-terminal and on links paced as a real module's:
 //   - the cost of one read transaction of port B (what a tick of the race clock blocks);
 //   - the error of the shown race time against the true one: the beam's break (when the
-//     thread set the line) minus the drop (when the module received "L"), both on
-//     CLOCK_MONOTONIC;
+//     thread set the line) minus the drop (when the "L" command arrived at the module),
+//     both on CLOCK_MONOTONIC;
 //   - the longest gap between two turns of the event loop while the beam is watched,
 //     seen by a thread that posts an event to the window thread every millisecond.
-// Each idle and with the other core busy.
+// Writes the figures section of docs/race-timing.md and prints it.
 //
-//   korvane-race-bench [races]    (default 20 races per condition)
+//   korvane-race-bench [--races n] [--reads n] [--out file] ...   (see --help)
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
+#include "bench_options.h"
 #include "busy_load.h"
+#include "conditions.h"
+#include "machine.h"
+#include "race_report.h"
 #include "stats.h"
 #include "virtual_module.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
@@ -36,19 +41,19 @@
 #include <thread>
 
 using namespace korvane;
+using namespace korvane::bench;
 
 namespace {
 
 constexpr int Finish_Beam_Line = 1; // of port B
 constexpr int Beep_Ms = 150;
-constexpr int Reads_Measured = 2000;
 constexpr double Ns_Per_Ms = 1e6;
 
 using sim::monotonicNs;
 
-void say(const QString& line) {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
+void progress(const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stderr);
+    std::fflush(stderr);
 }
 
 class SilentPlayer : public SoundPlayer {
@@ -148,10 +153,12 @@ public:
         return true;
     }
 
+    void setPacing(sim::LinePacing pacing) { module_.setPacing(pacing); }
+
     // What one tick of the race clock blocks the window thread for.
-    std::vector<double> readCostsMs() {
+    std::vector<double> readCostsMs(int reads) {
         std::vector<double> costs;
-        for (int i = 0; i < Reads_Measured; ++i) {
+        for (int i = 0; i < reads; ++i) {
             QElapsedTimer elapsed;
             elapsed.start();
             window_->Read_Port('b', 100);
@@ -216,39 +223,78 @@ private:
     std::unique_ptr<frmUSB_Main> window_;
 };
 
-QString row(const QString& label, const std::vector<double>& values) {
-    return bench::summaryRow(label, bench::summarize(values));
-}
-
 int messages = 0; // "Read Timeout" boxes, counted instead of shown
 
-bool measure(RaceBench& bench, int races, bool busy) {
+struct Options {
+    int races = 20;
+    int reads = 2000;
+    int quietSeconds = 5;
+    CommonOptions common;
+};
+
+Options parseOptions(const QApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Korvane race-timing benchmark"));
+    parser.addHelpOption();
+    const QCommandLineOption races(QStringLiteral("races"),
+                                   QStringLiteral("Races per condition (default 20)."),
+                                   QStringLiteral("n"), QStringLiteral("20"));
+    const QCommandLineOption reads(QStringLiteral("reads"),
+                                   QStringLiteral("Read transactions timed per condition (default "
+                                                  "2000)."),
+                                   QStringLiteral("n"), QStringLiteral("2000"));
+    const QCommandLineOption quiet(QStringLiteral("quiet-seconds"),
+                                   QStringLiteral("How long to watch the event loop without a race "
+                                                  "(default 5)."),
+                                   QStringLiteral("s"), QStringLiteral("5"));
+    parser.addOptions({races, reads, quiet});
+    const CommonOptionParser common(parser,
+                                    QStringLiteral(KORVANE_SOURCE_DIR "/docs/race-timing.md"));
+    parser.process(app);
+    Options o;
+    o.races = std::max(1, parser.value(races).toInt());
+    o.reads = std::max(1, parser.value(reads).toInt());
+    o.quietSeconds = std::max(1, parser.value(quiet).toInt());
+    o.common = common.read();
+    return o;
+}
+
+std::optional<RaceResult> measure(RaceBench& bench, const Condition& condition,
+                                  const Options& options) {
     messages = 0;
-    const char* condition = busy ? "other core busy" : "idle";
-    say(QStringLiteral("\n### %1\n").arg(QLatin1String(condition)));
-    say(QStringLiteral("| measured | n | median | p99 | max |\n|---|---|---|---|---|"));
-    say(row(QStringLiteral("read transaction of port B (ms)"), bench.readCostsMs()));
-    std::vector<double> shown, counted, gaps;
-    QRandomGenerator random(busy ? 2 : 1); // the same break moments on every run
-    for (int i = 0; i < races; ++i) {
+    bench.setPacing(condition.pacing);
+    const MachineDuring machine;
+    std::optional<BusyLoad> load;
+    if (condition.busy)
+        load.emplace();
+    RaceResult result;
+    result.condition = condition;
+    progress(QStringLiteral("[%1] %2 read transactions").arg(condition.link).arg(options.reads));
+    result.readCosts = bench.readCostsMs(options.reads);
+    QRandomGenerator random(condition.busy ? 2 : 1); // the same break moments on every run
+    for (int i = 0; i < options.races; ++i) {
         const std::optional<Race> race = bench.run(1000 + int(random.bounded(4000)));
         if (!race) {
-            say(QStringLiteral("race %1: no race time (panel \"%2\")")
-                    .arg(i + 1)
-                    .arg(bench.panel()));
-            return false;
+            progress(QStringLiteral("[%1] race %2: no race time (panel \"%3\")")
+                         .arg(condition.link)
+                         .arg(i + 1)
+                         .arg(bench.panel()));
+            return std::nullopt;
         }
-        shown.push_back(race->shownErrorMs);
-        counted.push_back(race->countErrorMs);
-        gaps.push_back(race->longestGapMs);
+        progress(QStringLiteral("[%1] race %2/%3: shown %4 ms off the true time")
+                     .arg(condition.link)
+                     .arg(i + 1)
+                     .arg(options.races)
+                     .arg(race->shownErrorMs, 0, 'f', 2));
+        result.shownError.push_back(race->shownErrorMs);
+        result.countError.push_back(race->countErrorMs);
+        result.longestGaps.push_back(race->longestGapMs);
     }
-    say(row(QStringLiteral("shown race time − true time (ms)"), shown));
-    say(row(QStringLiteral("Race_time − true time (ms)"), counted));
-    say(row(QStringLiteral("longest event-loop gap per race (ms)"), gaps));
-    say(QStringLiteral("| longest event-loop gap, 5 s without a race (ms) | 1 | %1 | | |")
-            .arg(bench.idleGapMs(5000), 0, 'f', 2));
-    say(QStringLiteral("\n\"Read Timeout\" messages: %1").arg(messages));
-    return true;
+    result.quietSeconds = options.quietSeconds;
+    result.gapWithoutRace = bench.idleGapMs(options.quietSeconds * 1000);
+    result.readTimeouts = messages;
+    result.machine = machine.describe();
+    return result;
 }
 
 } // namespace
@@ -257,24 +303,31 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int races = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20;
+    const Options options = parseOptions(app);
     setMessageHandler([](const Message&) { ++messages; });
 
     RaceBench bench;
     if (!bench.load()) {
-        say(QStringLiteral("the virtual module was not found"));
+        progress(QStringLiteral("the virtual module was not found"));
         return 1;
     }
-    say(QStringLiteral("%1 races per condition, beam broken 1 to 5 s after the drop, beeps %2 ms "
-                       "apart, the start-button poll running")
-            .arg(races)
-            .arg(Beep_Ms));
-    if (!measure(bench, races, false))
-        return 1;
-    {
-        bench::BusyLoad load;
-        if (!measure(bench, races, true))
+    RaceResults results;
+    results.began = QDateTime::currentDateTime();
+    results.revision = options.common.revision;
+    results.command = options.common.command;
+    results.loadAtStart = loadAverage();
+    results.races = options.races;
+    results.beepMs = Beep_Ms;
+    for (const Condition& condition : benchConditions(options.common.load, options.common.pacing)) {
+        std::optional<RaceResult> result = measure(bench, condition, options);
+        if (!result)
             return 1;
+        results.conditions.push_back(std::move(*result));
     }
+    results.previous = readRecordFile(options.common.previous);
+    const QString figures = raceFigures(results);
+    if (!writeRaceFigures(options.common.out, figures))
+        progress(QStringLiteral("cannot write ") + options.common.out);
+    std::fputs(qPrintable(figures), stdout);
     return 0;
 }

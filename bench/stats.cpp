@@ -46,4 +46,21 @@ QString summaryRow(const QString& label, const Summary& summary, int decimals) {
         .arg(summary.max, 0, 'f', decimals);
 }
 
+QString sideBySideTable(const QString& corner, const QStringList& columns,
+                        const std::vector<SideBySideRow>& rows) {
+    QStringList lines = {
+        QStringLiteral("| %1 | %2 |").arg(corner, columns.join(QStringLiteral(" | "))),
+        QStringLiteral("|---|") + QStringLiteral("---:|").repeated(columns.size())};
+    for (const SideBySideRow& row : rows) {
+        QString line = QStringLiteral("| %1 |").arg(row.label);
+        for (const Summary& s : row.cells)
+            line += s.count == 0 ? QStringLiteral(" – |")
+                                 : QStringLiteral(" %1 / %2 |")
+                                       .arg(QString::number(s.median, 'f', 2),
+                                            QString::number(s.p99, 'f', 2));
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace korvane::bench

@@ -22,6 +22,9 @@ namespace {
 const QString Ready_Caption = QStringLiteral("Click to put up gate");
 constexpr int Hold_Off_Limit_Ms = 6000;
 constexpr int Start_Limit_Ms = 40000;
+// After beep 4 every command of the start has been written; this is time enough for the
+// last of them to cross even a paced link before the ready state writes its own.
+constexpr int Last_Commands_Ms = 100;
 
 using sim::monotonicNs;
 
@@ -37,6 +40,18 @@ bool waitForTick(QTimer& timer, int limitMs) {
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     loop.exec();
     return ticked;
+}
+
+// The ready state as its timer calls it, once beep 4's commands have reached the module.
+bool callReadyStateAfterBeep4(frmUSB_Main& w) {
+    if (!waitForTick(w.Timer4, Start_Limit_Ms))
+        return false;
+    QTimer lastCommands;
+    lastCommands.setSingleShot(true);
+    lastCommands.start(Last_Commands_Ms);
+    waitForTick(lastCommands, Last_Commands_Ms + 1000);
+    w.Restart_Delay_Timer();
+    return true;
 }
 
 } // namespace
@@ -84,7 +99,12 @@ bool StartBench::waitForOutput(const QString& meaning, int timeoutMs) const {
     return false;
 }
 
-std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, QString* error) {
+void StartBench::setPacing(sim::LinePacing pacing) {
+    module_.setPacing(pacing);
+}
+
+std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool waitForReady,
+                                           QString* error) {
     frmUSB_Main& w = *window_;
     if (w.Window_start_button->text() != Ready_Caption || w.Restart_Delay.isActive()) {
         *error = QStringLiteral("the window is not in its ready state");
@@ -111,11 +131,13 @@ std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, QString* 
         *error = QStringLiteral("the second click did not start the cadence");
         return std::nullopt;
     }
-    if (!waitForTick(w.Restart_Delay, Start_Limit_Ms) ||
-        !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
+    const bool readyCalled =
+        waitForReady ? waitForTick(w.Restart_Delay, Start_Limit_Ms) : callReadyStateAfterBeep4(w);
+    if (!readyCalled || !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
         *error = QStringLiteral("the start did not return to the ready state");
         return std::nullopt;
     }
+    record.readyMeasured = waitForReady;
     if (!collect(record, error))
         return std::nullopt;
     record.readTimeouts = messages_ - messagesBefore;

@@ -32,6 +32,7 @@ struct StartRecord {
     std::array<QString, 4> toneFile;
     qint64 dropByteNs = 0;
     qint64 readyByteNs = 0;
+    bool readyMeasured = false; // the ready state came by its own timer, 10 s after beep 4
     std::array<std::optional<qint64>, 4> toneOnsetNs; // in the recording of the null sink
     int readTimeouts = 0;                             // "Read Timeout" messages during the start
     int staleRepliesLeft = 0; // reply bytes still waiting after it (drained)
@@ -47,9 +48,14 @@ public:
 
     // Discovery and the ready state; false with a reason when the module was not found.
     bool load(QString* error);
+    // The link to the module from the next start on.
+    void setPacing(sim::LinePacing pacing);
     // One start: the gate-up click, the start click the moment the hold-off ends, then
     // the program's own timers up to the ready state. Nothing else runs meanwhile.
-    std::optional<StartRecord> run(int beepMs, int gateTiming, QString* error);
+    // Unless `waitForReady`, the ready state is called as soon as the last beep's
+    // commands are in, instead of 10 s later by its own timer: the start's steps are
+    // the same, the ready-state step is not measured.
+    std::optional<StartRecord> run(int beepMs, int gateTiming, bool waitForReady, QString* error);
     int messages() const { return messages_; }
     int staleRepliesDrained() const { return staleDrained_; }
 

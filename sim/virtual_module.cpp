@@ -165,6 +165,18 @@ void VirtualModule::setSplitReply(int firstBytes, int restDelayMs) {
     m_splitDelayMs = qMax(0, restDelayMs);
 }
 
+void VirtualModule::setPacing(LinePacing pacing) {
+    pacing.adapterLatencyMs = qMax(0, pacing.adapterLatencyMs);
+    bool plugged = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_pacing = pacing;
+        plugged = m_plugged;
+    }
+    if (plugged)
+        wake(); // the thread may be asleep with the lines set up as they were
+}
+
 void VirtualModule::setPort(char port, quint8 value) {
     const int index = portIndex(port);
     if (index < 0)
@@ -343,15 +355,25 @@ void VirtualModule::wake() {
 
 void VirtualModule::run(int masterFd) {
     m_partial.clear();
-    QByteArray out; // reply bytes due now, not yet taken by the pty
+    m_toModule.clear();
+    m_toProgram.clear();
+    QByteArray out; // reply bytes on the program's side of the line, not yet taken by the pty
     bool masterUsable = true;
     for (;;) {
+        takeArrivedCommands(monotonicNs());
         qint64 nextDueNs = -1;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
                 return;
-            nextDueNs = takeDueReplies(monotonicNs(), out);
+            configureLines();
+            nextDueNs = sendDueReplies(monotonicNs());
+        }
+        for (const PacedLine::Byte& byte : m_toProgram.takeArrived(monotonicNs()))
+            out.append(byte.value);
+        for (const qint64 dueNs : {m_toModule.nextArrivalNs(), m_toProgram.nextArrivalNs()}) {
+            if (dueNs >= 0 && (nextDueNs < 0 || dueNs < nextDueNs))
+                nextDueNs = dueNs;
         }
         if (!masterUsable)
             out.clear();
@@ -373,26 +395,45 @@ void VirtualModule::run(int masterFd) {
             [[maybe_unused]] const auto got = ::read(m_wakeFd, &count, sizeof count);
         }
         if (fds[0].revents & POLLIN) {
-            char buffer[256];
-            const ssize_t got = ::read(masterFd, buffer, sizeof buffer);
-            if (got > 0)
-                handleInput(buffer, got, monotonicNs());
-            else if (got == 0 || errno != EAGAIN)
-                masterUsable = false;
+            masterUsable = readFromProgram(masterFd);
         } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             masterUsable = false; // never polled again, or the loop would spin
         }
     }
 }
 
-void VirtualModule::handleInput(const char* data, qsizetype size, qint64 atNs) {
+bool VirtualModule::readFromProgram(int masterFd) {
+    char buffer[256];
+    const ssize_t got = ::read(masterFd, buffer, sizeof buffer);
+    if (got <= 0)
+        return got < 0 && errno == EAGAIN;
+    const qint64 readNs = monotonicNs();
+    {
+        // Paced as set now, though the thread may not have looped since a change.
+        std::lock_guard lock(m_mutex);
+        configureLines();
+    }
+    m_toModule.send(buffer, got, readNs);
+    return true;
+}
+
+void VirtualModule::configureLines() {
+    const qint64 byteNs = m_pacing.lineRate ? PacedLine::Byte_Ns : 0;
+    m_toModule.configure(byteNs, 0); // the module's UART takes each byte as it comes
+    m_toProgram.configure(byteNs, m_pacing.adapterLatencyMs * NsPerMs);
+}
+
+void VirtualModule::takeArrivedCommands(qint64 nowNs) {
+    for (const PacedLine::Byte& byte : m_toModule.takeArrived(nowNs))
+        handleByte(byte.value, byte.atNs);
+}
+
+void VirtualModule::handleByte(char byte, qint64 atNs) {
     // A byte stream: a command may arrive split over several reads.
-    for (qsizetype i = 0; i < size; ++i) {
-        m_partial.append(data[i]);
-        if (m_partial.size() == commandLength(m_partial.at(0))) {
-            apply(m_partial, atNs);
-            m_partial.clear();
-        }
+    m_partial.append(byte);
+    if (m_partial.size() == commandLength(m_partial.at(0))) {
+        apply(m_partial, atNs);
+        m_partial.clear();
     }
 }
 
@@ -457,12 +498,11 @@ QByteArray VirtualModule::replyLocked(const QByteArray& command) {
     return {};
 }
 
-qint64 VirtualModule::takeDueReplies(qint64 nowNs, QByteArray& out) {
+qint64 VirtualModule::sendDueReplies(qint64 nowNs) {
     auto it = m_pendingReplies.begin();
-    // Copied, not shared: `out` is edited on this thread while callers may still
-    // hold the injected bytes.
+    // Each goes on the line when it was due, not when this thread woke up for it.
     for (; it != m_pendingReplies.end() && it->first <= nowNs; ++it)
-        out.append(it->second.constData(), it->second.size());
+        m_toProgram.send(it->second.constData(), it->second.size(), it->first);
     m_pendingReplies.erase(m_pendingReplies.begin(), it);
     return m_pendingReplies.empty() ? -1 : m_pendingReplies.begin()->first;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "paced_line.h"
 #include "sequence/clocks.h"
 
 #include <QByteArray>
@@ -32,7 +33,7 @@ QString describe(const QByteArray& command);
 class VirtualModule {
 public:
     struct Command {
-        qint64 atNs; // CLOCK_MONOTONIC, when the command's last byte was read
+        qint64 atNs; // CLOCK_MONOTONIC, when the command's last byte arrived
         QByteArray bytes;
     };
 
@@ -55,6 +56,10 @@ public:
     // Every reply is sent in two pieces: its first `firstBytes` bytes as usual, the rest
     // `restDelayMs` later (a USB adapter's latency timer splits a line like this).
     void setSplitReply(int firstBytes, int restDelayMs);
+    // The link a real module is reached by: commands arrive, and replies leave, at the
+    // line rate; replies reach the program when the USB adapter's latency timer lets
+    // them. Applies to bytes that go on the wire from now on.
+    void setPacing(LinePacing pacing);
 
     // Lines: 0-7 port A, 8-15 port B, 16-23 port C; bit n of a port byte is line n.
     void setPort(char port, quint8 value);
@@ -92,11 +97,14 @@ private:
     void wake();
 
     void run(int masterFd);
-    void handleInput(const char* data, qsizetype size, qint64 atNs);
+    bool readFromProgram(int masterFd); // false when the pty can no longer be used
+    void takeArrivedCommands(qint64 nowNs);
+    void handleByte(char byte, qint64 atNs);
     void apply(const QByteArray& command, qint64 atNs);
     QByteArray replyLocked(const QByteArray& command);
     void applyLocked(const QByteArray& command);
-    qint64 takeDueReplies(qint64 nowNs, QByteArray& out); // returns the next due time or -1
+    qint64 sendDueReplies(qint64 nowNs); // returns the next due time or -1; mutex held
+    void configureLines();               // mutex held
     bool writeOut(int masterFd, QByteArray& out);
 
     QString m_linkPath; // changed only while the module thread is stopped
@@ -110,6 +118,8 @@ private:
 
     // Owned by the module thread.
     QByteArray m_partial; // a command whose last bytes have not arrived yet
+    PacedLine m_toModule;
+    PacedLine m_toProgram;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_commandLogged;
@@ -122,9 +132,10 @@ private:
     bool m_doubleReply = false;
     int m_splitAfter = 0; // 0: replies go out whole
     int m_splitDelayMs = 0;
+    LinePacing m_pacing;
     std::array<quint8, PortCount> m_ports{};
     std::array<quint8, PortCount> m_directions{};
-    std::multimap<qint64, QByteArray> m_pendingReplies; // due time -> bytes, in order
+    std::multimap<qint64, QByteArray> m_pendingReplies; // when they go out -> bytes, in order
     QList<Command> m_commands;
 };
 

@@ -36,6 +36,8 @@ private slots:
     void moduleOnPort16IsFoundBehindAbsentBusyAndSilentPorts();
     void identificationReplies_data();
     void identificationReplies();
+    void moduleBehindAPacedLineIsFound_data();
+    void moduleBehindAPacedLineIsFound();
     void portThatMayNotBeOpenedIsNamedWithTheFix();
     void twoModulesTheLowerPortWins();
     void noModuleShowsOneMessageAndLeavesTheWindowAsDesigned();
@@ -128,6 +130,36 @@ void MainWindowTest::identificationReplies() {
     QCOMPARE(w->windowTitle(),
              found ? QStringLiteral("Korvane USB IO on port 1") : QStringLiteral("Korvane"));
     QCOMPARE(messages.messages.size(), found ? 0 : 1);
+}
+
+void MainWindowTest::moduleBehindAPacedLineIsFound_data() {
+    QTest::addColumn<int>("latencyMs");
+    // The identification comes a byte or two at a time, as the bytes come off the wire.
+    QTest::newRow("1 ms adapter") << 1;
+    // All of it 18 ms after the "?" was written: just inside the probe's first wait.
+    QTest::newRow("16 ms adapter") << 16;
+}
+
+void MainWindowTest::moduleBehindAPacedLineIsFound() {
+    QFETCH(int, latencyMs);
+    test::ModuleRig rig;
+    auto& module = rig.addModule(1);
+    module.setPacing({true, latencyMs});
+    test::WindowUnderTest w(rig);
+    w.writeConfig(test::trackConfig());
+    test::MessageRecorder messages;
+    w->Form_Load();
+    // With 2 ms to spare, a machine that holds the virtual module's thread back longer
+    // makes start-up miss a module behind a 16 ms adapter (as it would a real one held
+    // up on its USB bus); the scan every 3 s then finds it.
+    QTRY_COMPARE_WITH_TIMEOUT(w->windowTitle(), QStringLiteral("Korvane USB IO on port 1"), 8000);
+    if (!messages.messages.isEmpty())
+        qInfo("start-up missed the module; a later scan found it");
+    const auto sinceTheLastProbe = [&] {
+        const QStringList sent = described(module);
+        return sent.mid(sent.lastIndexOf(QStringLiteral("?")), 5);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(sinceTheLastProbe(), Setup_Bytes + QStringList{"A 00"}, 2000);
 }
 
 void MainWindowTest::portThatMayNotBeOpenedIsNamedWithTheFix() {

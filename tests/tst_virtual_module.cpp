@@ -8,16 +8,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <ctime>
 #include <initializer_list>
 #include <memory>
 
 using korvane::sim::describe;
+using korvane::sim::LinePacing;
+using korvane::sim::monotonicNs;
+using korvane::sim::PacedLine;
 using korvane::sim::VirtualModule;
 
 namespace {
 
 constexpr qint64 NsPerMs = 1'000'000;
+constexpr qint64 ByteNs = PacedLine::Byte_Ns;
+// A paced byte is never early; how late it may come is left generous for a busy machine.
+constexpr qint64 SlackNs = 200 * NsPerMs;
 const QByteArray DefaultIdentification = "USB I/O 24R1\r\n";
 
 QByteArray bytes(std::initializer_list<int> values) {
@@ -25,12 +30,6 @@ QByteArray bytes(std::initializer_list<int> values) {
     for (int value : values)
         result.append(char(value));
     return result;
-}
-
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
 // QSerialPort's defaults are the module's 9600 8N1.
@@ -66,6 +65,28 @@ class TestVirtualModule : public QObject {
         }
         return data;
     }
+
+    struct Piece {
+        qint64 atNs;
+        QByteArray bytes;
+    };
+    // The reply as the program's reads see it: each piece with when it was taken.
+    QList<Piece> receivePieces(int count, int timeoutMs = 2000) {
+        QElapsedTimer timer;
+        timer.start();
+        QList<Piece> pieces;
+        qsizetype received = 0;
+        while (received < count && !timer.hasExpired(timeoutMs)) {
+            if (m_port->bytesAvailable() == 0 &&
+                !m_port->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
+                continue;
+            pieces.append({monotonicNs(), m_port->read(count - received)});
+            received += pieces.constLast().bytes.size();
+        }
+        return pieces;
+    }
+
+    qint64 firstStampNs() const { return m_module->commands().constFirst().atNs; }
 
     bool nothingArrivesWithin(int ms) {
         return m_port->bytesAvailable() == 0 && !m_port->waitForReadyRead(ms);
@@ -253,6 +274,77 @@ private slots:
         QCOMPARE(logged.size(), 1);
         QCOMPARE(logged.constFirst().bytes, command);
         QVERIFY(logged.constFirst().atNs >= restSentNs); // stamped at its last byte
+    }
+
+    // Paced: the line a real module is reached by (9600 baud each way, a USB adapter's
+    // latency timer on the program's side).
+
+    void pacedCommandsQueueForTheWireAndCountFromTheirLastByte() {
+        m_module->setPacing({true, 0});
+        const qint64 writtenNs = monotonicNs();
+        send(bytes({'H', 1}));
+        send(bytes({'L', 1}));
+        QVERIFY(m_module->waitForCommands(2, 2000));
+        const QList<VirtualModule::Command> logged = m_module->commands();
+        QVERIFY(logged.at(0).atNs >= writtenNs + 2 * ByteNs);
+        QVERIFY2(logged.at(1).atNs - logged.at(0).atNs >= 2 * ByteNs,
+                 "the second command did not wait for the first to leave the wire");
+        QVERIFY(logged.at(1).atNs < writtenNs + 4 * ByteNs + SlackNs);
+        QVERIFY(!m_module->line(1));
+    }
+
+    void pacedReadReplyComesAfterItsByteAndTheAdapterLatency_data() {
+        QTest::addColumn<int>("latencyMs");
+        QTest::newRow("line rate only") << 0;
+        QTest::newRow("1 ms adapter") << 1;
+        QTest::newRow("16 ms adapter") << 16;
+    }
+
+    void pacedReadReplyComesAfterItsByteAndTheAdapterLatency() {
+        QFETCH(int, latencyMs);
+        m_module->setPacing({true, latencyMs});
+        m_module->setPort('b', 0x5A);
+        const qint64 writtenNs = monotonicNs();
+        send("b");
+        QCOMPARE(receive(1), bytes({0x5A}));
+        const qint64 receivedNs = monotonicNs();
+        QVERIFY(firstStampNs() >= writtenNs + ByteNs);
+        QVERIFY2(receivedNs - firstStampNs() >= ByteNs + latencyMs * NsPerMs,
+                 qPrintable(QStringLiteral("the reply came %1 ms after the read arrived")
+                                .arg(double(receivedNs - firstStampNs()) / NsPerMs)));
+        QVERIFY(receivedNs < writtenNs + 2 * ByteNs + latencyMs * NsPerMs + SlackNs);
+        QVERIFY(nothingArrivesWithin(50));
+    }
+
+    // 14 bytes take 14.6 ms on the wire: a short latency timer passes them on a few at a
+    // time as they come, a 16 ms one holds them all until it expires.
+    void pacedIdentificationComesAsTheAdapterPassesItOn_data() {
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<bool>("inOnePiece");
+        QTest::addColumn<qint64>("wholeAfterNs"); // the "?" command's arrival
+        const qint64 size = DefaultIdentification.size();
+        // Each byte passed on 1 ms after its stop bit; all 14 when the first byte's timer expires.
+        QTest::newRow("1 ms adapter") << 1 << false << size * ByteNs + 1 * NsPerMs;
+        QTest::newRow("16 ms adapter") << 16 << true << ByteNs + 16 * NsPerMs;
+    }
+
+    void pacedIdentificationComesAsTheAdapterPassesItOn() {
+        QFETCH(int, latencyMs);
+        QFETCH(bool, inOnePiece);
+        QFETCH(qint64, wholeAfterNs);
+        m_module->setPacing({true, latencyMs});
+        send("?");
+        const QList<Piece> pieces = receivePieces(int(DefaultIdentification.size()));
+        QByteArray whole;
+        for (const Piece& piece : pieces)
+            whole += piece.bytes;
+        QCOMPARE(whole, DefaultIdentification);
+        QVERIFY(pieces.constFirst().atNs >= firstStampNs() + ByteNs + latencyMs * NsPerMs);
+        QVERIFY(pieces.constLast().atNs >= firstStampNs() + wholeAfterNs);
+        if (inOnePiece)
+            QCOMPARE(pieces.size(), 1);
+        else
+            QVERIFY2(pieces.size() > 1, "the adapter held the whole line back");
     }
 
     void unplugHangsUpThePortAndReplugServesTheSameLink() {
