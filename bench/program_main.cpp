@@ -9,19 +9,15 @@
 // CLOCK_MONOTONIC stamps in nanoseconds.
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
+#include "sequence/clocks.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <ctime>
+
+using korvane::monotonicNs;
 
 namespace {
-
-qint64 monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
 
 void report(const QString& line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);

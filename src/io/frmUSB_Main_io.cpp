@@ -135,12 +135,15 @@ void frmUSB_Main::Link_Retry_Timer() {
         ports << ownPort;
     if (ports.isEmpty())
         return;
-    Finder_.start(ports, [this](int found) {
-        if (found != 0)
-            Module_Back(found);
-        else
-            MSComm1.selectPort(0);
-    });
+    Finder_.start(
+        ports,
+        [this](int found) {
+            if (found != 0)
+                Module_Back(found);
+            else
+                MSComm1.selectPort(0);
+        },
+        ModuleFinder::Slow_Adapter_Wait_Ms);
 }
 
 // The module answers again. At rest the window returns to its ready state; with the gate

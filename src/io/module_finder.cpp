@@ -24,10 +24,11 @@ ModuleFinder::ModuleFinder(SerialLink& link, QObject* parent)
     connect(&wait_, &QTimer::timeout, this, &ModuleFinder::Collect_Reply);
 }
 
-void ModuleFinder::start(QList<int> ports, std::function<void(int)> done) {
+void ModuleFinder::start(QList<int> ports, std::function<void(int)> done, int probeWaitMs) {
     if (running_)
         return;
     running_ = true;
+    probeWaitMs_ = probeWaitMs;
     ports_ = std::move(ports);
     done_ = std::move(done);
     denied_.clear();
@@ -46,7 +47,7 @@ void ModuleFinder::Probe_Next() {
         reply_.clear();
         link_.write(QByteArray(1, protocol::Identify));
         sinceIdentify_.start();
-        wait_.start(Probe_Wait_Ms);
+        wait_.start(probeWaitMs_);
         return;
     }
     Finish(0);

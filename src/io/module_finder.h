@@ -13,22 +13,27 @@
 namespace korvane {
 
 // Looks for the I/O module on numbered ports, one port at a time, without blocking the
-// thread: opens the port, sends the identify command, collects the reply for
-// `Probe_Wait_Ms` and closes the port again. A reply whose line has begun but not yet
-// ended is waited for up to `Line_Wait_Ms` after the command (a USB adapter holds bytes
-// back for its latency timer); a port that says nothing costs only the first wait.
-// The link is the finder's while it runs.
+// thread: opens the port, sends the identify command, collects the reply for a probe's
+// wait and closes the port again. A reply whose line has begun but not yet ended is
+// waited for up to `Line_Wait_Ms` after the command (a USB adapter holds bytes back for
+// its latency timer); a port that says nothing costs only the probe's wait. The link is
+// the finder's while it runs.
 class ModuleFinder : public QObject {
     Q_OBJECT
 public:
+    // Start-up's wait, as the window has always had it. An adapter with a 16 ms latency
+    // timer delivers the first bytes 17 ms after the command or later, so the scans that
+    // look for a lost module, where nobody waits for them, give a port longer.
     static constexpr int Probe_Wait_Ms = 20;
+    static constexpr int Slow_Adapter_Wait_Ms = 50;
     static constexpr int Line_Wait_Ms = 100;
 
     explicit ModuleFinder(SerialLink& link, QObject* parent = nullptr);
 
     // Probes `ports` in order and calls `done` with the first port whose reply holds a
     // known identification, or 0. A scan that is running already is left to finish.
-    void start(QList<int> ports, std::function<void(int port)> done);
+    void start(QList<int> ports, std::function<void(int port)> done,
+               int probeWaitMs = Probe_Wait_Ms);
     bool isRunning() const { return running_; }
 
     // The device names of the ports probed in the last scan that exist but that this
@@ -45,6 +50,7 @@ private:
     QElapsedTimer sinceIdentify_;
     QList<int> ports_;
     int current_ = 0;
+    int probeWaitMs_ = Probe_Wait_Ms;
     QByteArray reply_;
     QStringList denied_;
     bool running_ = false;
