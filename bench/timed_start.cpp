@@ -78,7 +78,7 @@ bool StartBench::load(QString* error) {
     window_->End_Program = [] {};
     window_->show();
     window_->Form_Load();
-    roles_ = sim::LineRoles::of(*window_);
+    roles_ = window_->Line_Roles();
     if (window_->Start_Button == 0 ||
         !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
         *error = QStringLiteral("the window did not find the module or load config.dat");

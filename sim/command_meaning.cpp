@@ -1,20 +1,8 @@
 #include "command_meaning.h"
 
-#include "app/frmUSB_Main.h"
-#include "settings/config_file.h"
+#include "module_commands.h"
 
 namespace korvane::sim {
-
-LineRoles LineRoles::of(const frmUSB_Main& window) {
-    LineRoles roles;
-    roles.gate = window.Gate;
-    roles.red = window.Red;
-    roles.orange = window.Orange;
-    roles.green = window.Green;
-    roles.startButton = window.Start_Button != 0 ? config::maskToPin(window.Start_Button) : -1;
-    roles.finishBeam = window.Finish_Beam != 0 ? config::maskToPin(window.Finish_Beam) : -1;
-    return roles;
-}
 
 namespace {
 
@@ -45,61 +33,29 @@ QString lineMeaning(bool on, int line, const LineRoles& roles) {
 
 } // namespace
 
-QString LineRoles::outputRole(int line) const {
-    if (line < 0)
-        return {};
-    if (line == gate)
-        return QStringLiteral("gate");
-    if (line == red)
-        return QStringLiteral("red");
-    if (line == orange)
-        return QStringLiteral("orange");
-    if (line == green)
-        return QStringLiteral("green");
-    return {};
-}
-
-QString LineRoles::inputRole(int line) const {
-    if (line < 0)
-        return {};
-    if (line == startButton)
-        return QStringLiteral("start button");
-    if (line == finishBeam)
-        return QStringLiteral("finish beam");
-    return {};
-}
-
 QString commandMeaning(const QByteArray& command, const LineRoles& roles) {
     if (command.isEmpty())
         return {};
     const char code = command.at(0);
+    const CommandShape shape = commandShape(code);
+    if (command.size() != shape.length)
+        return QStringLiteral("unknown command");
     const auto argument = [&](int i) { return quint8(command.at(i)); };
-    switch (code) {
-    case '?':
+    switch (shape.kind) {
+    case CommandKind::Identify:
         return QStringLiteral("identify");
-    case 'a':
-    case 'b':
-    case 'c':
+    case CommandKind::ReadPort:
         return QStringLiteral("read ") + portName(code);
-    case '!':
-        if (command.size() == 3)
-            return directionMeaning(command.at(1), argument(2));
-        break;
-    case 'A':
-    case 'B':
-    case 'C':
-        if (command.size() == 2) {
-            if (argument(1) == 0x00)
-                return QStringLiteral("all %1 lines off").arg(portName(code));
-            return portName(code) + QStringLiteral(" := ") + hexByte(argument(1));
-        }
-        break;
-    case 'H':
-    case 'L':
-        if (command.size() == 2)
-            return lineMeaning(code == 'H', argument(1), roles);
-        break;
-    default:
+    case CommandKind::SetDirection:
+        return directionMeaning(command.at(1), argument(2));
+    case CommandKind::WritePort:
+        if (argument(1) == 0x00)
+            return QStringLiteral("all %1 lines off").arg(portName(code));
+        return portName(code) + QStringLiteral(" := ") + hexByte(argument(1));
+    case CommandKind::LineOn:
+    case CommandKind::LineOff:
+        return lineMeaning(shape.kind == CommandKind::LineOn, argument(1), roles);
+    case CommandKind::Unknown:
         break;
     }
     return QStringLiteral("unknown command");

@@ -388,7 +388,7 @@ int main(int argc, char* argv[]) {
     panel.move(window.frameGeometry().right() + 8, 0);
     panel.show();
     window.Form_Load();
-    panel.setRoles(sim::LineRoles::of(window));
+    panel.setRoles(window.Line_Roles());
 
     if (!options.isSet(scripted))
         return app.exec();

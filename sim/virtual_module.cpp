@@ -1,5 +1,7 @@
 #include "virtual_module.h"
 
+#include "module_commands.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -23,39 +25,6 @@ namespace {
 constexpr int LineCount = 24;
 constexpr qint64 NsPerMs = 1'000'000;
 constexpr qint64 NsPerS = 1'000'000'000;
-
-// 'A'/'a' -> 0, 'B'/'b' -> 1, 'C'/'c' -> 2; anything else -> -1.
-int portIndex(char port) {
-    switch (port) {
-    case 'A':
-    case 'a':
-        return 0;
-    case 'B':
-    case 'b':
-        return 1;
-    case 'C':
-    case 'c':
-        return 2;
-    default:
-        return -1;
-    }
-}
-
-// How many bytes the command that starts with this byte has in all.
-int commandLength(char first) {
-    switch (first) {
-    case '!':
-        return 3;
-    case 'A':
-    case 'B':
-    case 'C':
-    case 'H':
-    case 'L':
-        return 2;
-    default:
-        return 1; // '?', the reads, and any unknown byte
-    }
-}
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -431,7 +400,7 @@ void VirtualModule::takeArrivedCommands(qint64 nowNs) {
 void VirtualModule::handleByte(char byte, qint64 atNs) {
     // A byte stream: a command may arrive split over several reads.
     m_partial.append(byte);
-    if (m_partial.size() == commandLength(m_partial.at(0))) {
+    if (m_partial.size() == commandShape(m_partial.at(0)).length) {
         apply(m_partial, atNs);
         m_partial.clear();
     }
@@ -459,40 +428,41 @@ void VirtualModule::apply(const QByteArray& command, qint64 atNs) {
 }
 
 void VirtualModule::applyLocked(const QByteArray& command) {
-    const char code = command.at(0);
-    switch (code) {
-    case '!': {
-        const char port = command.at(1);
-        if (port >= 'A' && port <= 'C')
-            m_directions[portIndex(port)] = quint8(command.at(2));
+    const CommandShape shape = commandShape(command.at(0));
+    switch (shape.kind) {
+    case CommandKind::SetDirection: {
+        // The port by its upper-case letter, as in a write.
+        const CommandShape target = commandShape(command.at(1));
+        if (target.kind == CommandKind::WritePort)
+            m_directions[target.port] = quint8(command.at(2));
         break;
     }
-    case 'A':
-    case 'B':
-    case 'C':
-        m_ports[portIndex(code)] = quint8(command.at(1));
+    case CommandKind::WritePort:
+        m_ports[shape.port] = quint8(command.at(1));
         break;
-    case 'H':
-    case 'L': {
+    case CommandKind::LineOn:
+    case CommandKind::LineOff: {
         const int line = quint8(command.at(1));
         if (line < LineCount) {
             const auto bit = quint8(1u << (line % 8));
             quint8& value = m_ports[line / 8];
-            value = code == 'H' ? quint8(value | bit) : quint8(value & ~bit);
+            value = shape.kind == CommandKind::LineOn ? quint8(value | bit) : quint8(value & ~bit);
         }
         break;
     }
-    default:
-        break; // reads, identification, unknown bytes: nothing changes
+    case CommandKind::Identify:
+    case CommandKind::ReadPort:
+    case CommandKind::Unknown:
+        break; // nothing changes
     }
 }
 
 QByteArray VirtualModule::replyLocked(const QByteArray& command) {
-    const char code = command.at(0);
-    if (code == '?')
+    const CommandShape shape = commandShape(command.at(0));
+    if (shape.kind == CommandKind::Identify)
         return m_identification;
-    if (code == 'a' || code == 'b' || code == 'c') {
-        const QByteArray value(1, char(m_ports[portIndex(code)]));
+    if (shape.kind == CommandKind::ReadPort) {
+        const QByteArray value(1, char(m_ports[shape.port]));
         return m_doubleReply ? value + value : value;
     }
     return {};

@@ -5,6 +5,7 @@
 #include "sequence/start_log.h"
 #include "sequence/step_timing.h"
 #include "settings/config_file.h"
+#include "settings/line_roles.h"
 #include "settings/more_settings.h"
 #include "sound/player.h"
 
@@ -133,6 +134,8 @@ public:
     // whole, outputs that share a line. Empty when there is nothing to tell.
     QString Settings_Report() const;
     void Load_More_Settings();
+    // What each module line is wired to, as the settings in force say.
+    config::LineRoles Line_Roles() const;
     QStringList More_Settings_Problems; // what the start-up message says of more-settings.ini
     void Save_Settings_File();
     void HScroll1_Change();

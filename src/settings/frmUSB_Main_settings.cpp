@@ -139,6 +139,10 @@ void frmUSB_Main::Load_More_Settings() {
     }
 }
 
+config::LineRoles frmUSB_Main::Line_Roles() const {
+    return config::LineRoles::fromSettings(Gate, Red, Orange, Green, Start_Button, Finish_Beam);
+}
+
 QString frmUSB_Main::Settings_Report() const {
     QStringList said;
     said << config::loadReport(Settings_Load, config::configPathFor(programFolder_))
