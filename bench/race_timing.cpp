@@ -19,6 +19,7 @@
 #include "bench_options.h"
 #include "busy_load.h"
 #include "conditions.h"
+#include "event_loop.h"
 #include "machine.h"
 #include "race_report.h"
 #include "stats.h"
@@ -106,20 +107,7 @@ private:
     qint64 longestNs_ = 0;
 };
 
-// Runs the event loop as the program's own would run it (blocking when there is nothing
-// to do) until `done` holds or `timeoutMs` has passed.
-bool runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    check.start(5);
-    loop.exec();
-    return done();
-}
+using sim::runUntil;
 
 struct Race {
     double trueMs = 0;

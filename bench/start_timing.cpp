@@ -11,6 +11,7 @@
 #include "measurement_floor.h"
 #include "program_process.h"
 #include "pulse_server.h"
+#include "sequence/start_sounds.h"
 #include "sound/decoder_pulse.h"
 #include "timed_start.h"
 #include "timing_report.h"
@@ -32,12 +33,6 @@ namespace {
 // A start takes about this long, and one whose ready state comes by its own timer 10 s more.
 constexpr int Start_Seconds = 11;
 constexpr int Ready_Wait_Seconds = 10;
-
-const QStringList Sound_Files = {
-    QStringLiteral("ok_riders.wav"),           QStringLiteral("Riders_ready.wav"),
-    QStringLiteral("Watch_the_gate.wav"),      QStringLiteral("BMX_start_tone.wav"),
-    QStringLiteral("BMX_start_tone_long.wav"),
-};
 
 void progress(const QString& text) {
     std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
@@ -96,7 +91,7 @@ Options parseOptions(const QApplication& app) {
 }
 
 bool prepareFolder(const QString& source, const QString& folder) {
-    for (const QString& file : Sound_Files) {
+    for (const QString& file : start_sounds::All) {
         if (!QFile::copy(QDir(source).filePath(QStringLiteral("sounds/") + file),
                          QDir(folder).filePath(file)))
             return false;

@@ -1,4 +1,5 @@
 #include "timed_start.h"
+#include "sequence/trigger_table.h"
 
 #include "virtual_module.h"
 
@@ -19,7 +20,6 @@ namespace korvane::bench {
 
 namespace {
 
-const QString Ready_Caption = QStringLiteral("Click to put up gate");
 constexpr int Hold_Off_Limit_Ms = 6000;
 constexpr int Start_Limit_Ms = 40000;
 // After beep 4 every command of the start has been written; this is time enough for the
@@ -106,7 +106,7 @@ void StartBench::setPacing(sim::LinePacing pacing) {
 std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool waitForReady,
                                            QString* error) {
     frmUSB_Main& w = *window_;
-    if (w.Window_start_button->text() != Ready_Caption || w.Restart_Delay.isActive()) {
+    if (w.Window_start_button->text() != caption::Put_Up_Gate || w.Restart_Delay.isActive()) {
         *error = QStringLiteral("the window is not in its ready state");
         return std::nullopt;
     }

@@ -13,7 +13,10 @@
 #include "app/message_box.h"
 #include "command_meaning.h"
 #include "dialogs/frmStart_log.h"
+#include "event_loop.h"
 #include "gate_panel.h"
+#include "sequence/start_sounds.h"
+#include "sequence/trigger_table.h"
 #include "settings/config_file.h"
 #include "stamping_sound_player.h"
 #include "virtual_module.h"
@@ -36,13 +39,6 @@
 using namespace korvane;
 
 namespace {
-
-const QStringList Sound_Files = {
-    QStringLiteral("ok_riders.wav"),           QStringLiteral("Riders_ready.wav"),
-    QStringLiteral("Watch_the_gate.wav"),      QStringLiteral("BMX_start_tone.wav"),
-    QStringLiteral("BMX_start_tone_long.wav"),
-};
-const QString Ready_Caption = QStringLiteral("Click to put up gate");
 
 void say(const QString& text) {
     std::fputs(qPrintable(text + QLatin1Char('\n')), stdout);
@@ -78,7 +74,7 @@ bool copyReplacing(const QString& from, const QString& to) {
 bool prepareRunFolder(const QDir& source, const QDir& run, bool freshConfig) {
     if (!run.mkpath(QStringLiteral(".")))
         return false;
-    for (const QString& file : Sound_Files) {
+    for (const QString& file : start_sounds::All) {
         if (!copyReplacing(source.filePath(QStringLiteral("sounds/") + file), run.filePath(file)))
             return false;
     }
@@ -88,22 +84,15 @@ bool prepareRunFolder(const QDir& source, const QDir& run, bool freshConfig) {
     return true;
 }
 
+using sim::runUntil;
+
 // Runs the event loop until `done` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
+    return runUntil(done, timeoutMs, 10);
 }
 
 void pause(int ms) {
-    waitUntil([] { return false; }, ms);
+    sim::runEventsFor(ms);
 }
 
 // One start through the external button, as an operator would do it, with screenshots
@@ -204,7 +193,7 @@ bool ScriptedStart::run() {
     if (!step(
             QStringLiteral("the ready state"),
             [&] {
-                return button.text() == Ready_Caption &&
+                return button.text() == caption::Put_Up_Gate &&
                        outputsSinceStart().contains(QStringLiteral("all port A lines off"));
             },
             15000))

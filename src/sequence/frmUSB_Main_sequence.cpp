@@ -18,6 +18,7 @@
 #include "sequence/clocks.h"
 #include "sequence/race_clock.h"
 #include "sequence/random_delay.h"
+#include "sequence/start_sounds.h"
 #include "sequence/trigger_table.h"
 
 #include <QAction>
@@ -44,12 +45,6 @@ constexpr int Step_Margin_Ms = Race_Read_Wait_Ms + 5;
 constexpr int Second_Green_Lamp = 3;
 constexpr int Gate_Lamp = 4;
 constexpr int Start_Lamps = 4; // Shape1(0) to Shape1(3)
-
-const QString Ok_Riders_Sound = QStringLiteral("ok_riders.wav");
-const QString Riders_Ready_Sound = QStringLiteral("Riders_ready.wav");
-const QString Watch_The_Gate_Sound = QStringLiteral("Watch_the_gate.wav");
-const QString Beep_Tone = QStringLiteral("BMX_start_tone.wav");
-const QString Long_Tone = QStringLiteral("BMX_start_tone_long.wav");
 
 using Output_Operation = bool (frmUSB_Main::*)();
 
@@ -150,7 +145,7 @@ void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Opera
         (w.*lightOff)();
     // A lamp lights only for a light that was switched on.
     w.Shape1[lamp]->setLit((w.*lightOn)());
-    w.sound().playAsync(Beep_Tone);
+    w.sound().playAsync(start_sounds::Beep_Tone);
     Drop_Gate_If_Selected(w, beep);
 }
 
@@ -224,11 +219,12 @@ void frmUSB_Main::Start_Cadence() {
     // Drawn now and shown to nobody: it is logged after the start.
     Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
     Begin_Start_Record(beepInterval);
-    sound().playAsync(Ok_Riders_Sound);
+    sound().playAsync(start_sounds::Ok_Riders);
     Set_Timer_Enabled(Riders_ready, true);
     Abort_button->setVisible(true);
     // Decoded now, while nothing is due, so that no tone's play call delays its step.
-    for (const QString& file : {Riders_Ready_Sound, Watch_The_Gate_Sound, Beep_Tone, Long_Tone})
+    for (const QString& file : {start_sounds::Riders_Ready, start_sounds::Watch_The_Gate,
+                                start_sounds::Beep_Tone, start_sounds::Long_Tone})
         sound().prepare(file);
 }
 
@@ -242,7 +238,7 @@ void frmUSB_Main::Riders_ready_Timer() {
 
 void frmUSB_Main::Announce_Riders_Ready() {
     Window_start_button->setEnabled(false); // no hold is possible from here on
-    sound().playAsync(Riders_Ready_Sound);
+    sound().playAsync(start_sounds::Riders_Ready);
     Set_Timer_Enabled(Riders_ready, false);
     Steps_On_Time.arm(Watch_the_gate);
 }
@@ -250,7 +246,7 @@ void frmUSB_Main::Announce_Riders_Ready() {
 void frmUSB_Main::Watch_the_gate_Timer() {
     // Blocks until the call has ended, so the first beep comes one beep interval after
     // its end, however long the recording is.
-    sound().playSync(Watch_The_Gate_Sound);
+    sound().playSync(start_sounds::Watch_The_Gate);
     Set_Timer_Enabled(Watch_the_gate, false);
     // A random start's delay stands for the beep interval before the first light.
     if (Random_Delay_Ms > 0)
@@ -277,7 +273,7 @@ void frmUSB_Main::Timer4_Timer() {
     Shape1[Second_Green_Lamp]->setLit(Green_On());
     Steps_On_Time.arm(Restart_Delay);
     Drop_Gate_If_Selected(*this, 4);
-    sound().playAsync(Long_Tone);
+    sound().playAsync(start_sounds::Long_Tone);
     Set_Timer_Enabled(Timer4, false);
     Abort_button->setVisible(false); // without a drop the last beep ends what can be called off
 }

@@ -151,12 +151,6 @@ bool PulseServer::isInstalled() {
            !QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty();
 }
 
-qint64 PulseServer::nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 QString PulseServer::socketPath() const {
     return dir_->filePath(QStringLiteral("runtime/pulse/native"));
 }
@@ -165,14 +159,14 @@ bool PulseServer::start(QString* error) {
     if (isRunning()) {
         return true;
     }
-    const qint64 startedNs = nowNs();
+    const qint64 startedNs = monotonicNs();
     if (!startServer(error) || !startRecorder(error)) {
         stop();
         return false;
     }
     std::this_thread::sleep_for(
-        std::chrono::nanoseconds(startedNs + kSettleMs * 1'000'000LL - nowNs()));
-    if (!waitForRecording(nowNs() - 100'000'000)) {
+        std::chrono::nanoseconds(startedNs + kSettleMs * 1'000'000LL - monotonicNs()));
+    if (!waitForRecording(monotonicNs() - 100'000'000)) {
         if (error != nullptr) {
             *error = QStringLiteral("the monitor of the null sink delivers no audio");
         }
@@ -273,7 +267,7 @@ void PulseServer::readRecorder(int fd) {
         if (got <= 0) {
             break;
         }
-        const qint64 arrivedNs = nowNs();
+        const qint64 arrivedNs = monotonicNs();
         pending.insert(pending.end(), buffer, buffer + got);
         const std::size_t whole = pending.size() / sizeof(float);
         const std::lock_guard guard(mutex_);
@@ -335,7 +329,7 @@ std::optional<bool> PulseServer::playbackCorked() const {
 }
 
 bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {
-    const qint64 deadline = nowNs() + qint64(limitMs) * 1'000'000;
+    const qint64 deadline = monotonicNs() + qint64(limitMs) * 1'000'000;
     for (;;) {
         {
             const std::lock_guard guard(mutex_);
@@ -344,7 +338,7 @@ bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {
                 return true;
             }
         }
-        if (nowNs() >= deadline) {
+        if (monotonicNs() >= deadline) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sequence/clocks.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -54,7 +56,6 @@ public:
 
     // pulseaudio, pactl and parec are on the PATH.
     static bool isInstalled();
-    static qint64 nowNs();
 
     // Starts the server and the recorder and waits until the recording runs steadily
     // (the null sink delivers its first two seconds in one block). Returns false with a

@@ -1,8 +1,5 @@
 #include "start_helpers.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
 namespace korvane::test {
 
 void ProbingSoundPlayer::playAsync(const QString& fileName) {
@@ -15,26 +12,6 @@ void ProbingSoundPlayer::playSync(const QString& fileName) {
     if (onPlay)
         onPlay(fileName);
     RecordingSoundPlayer::playSync(fileName);
-}
-
-bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    check.start(checkEveryMs);
-    loop.exec();
-    return done();
-}
-
-void runEventsFor(int ms) {
-    runUntil([] { return false; }, ms, ms);
 }
 
 void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed) {

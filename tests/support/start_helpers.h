@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event_loop.h"
 #include "test_rig.h"
 
 #include <functional>
@@ -15,10 +16,8 @@ public:
     std::function<void(const QString&)> onPlay;
 };
 
-// Runs the event loop (without sleeping between events, so timers keep their time)
-// until `done` holds or `timeoutMs` has passed. Returns `done()`.
-bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs = 5);
-void runEventsFor(int ms);
+using sim::runEventsFor;
+using sim::runUntil;
 
 // The window's timers at test speed, so a test waits for what it checks and not for the
 // design's seconds: the hold-off, the cadence's calls, the ready state after the last
