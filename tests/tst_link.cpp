@@ -30,7 +30,7 @@ private slots:
     void absentPortsHaveNoName();
     void identificationNeedsCrLfAndExactCase_data();
     void identificationNeedsCrLfAndExactCase();
-    void commandsAreTheDocumentedBytes();
+    void commandsReachTheModuleAsTheDocumentedBytes();
 
     void readReturnsThePortByteIncludingZero();
     void readFailsWhenTheModuleIsSilent();
@@ -79,13 +79,28 @@ void LinkTest::identificationNeedsCrLfAndExactCase() {
     QCOMPARE(protocol::isModuleIdentification(reply), known);
 }
 
-void LinkTest::commandsAreTheDocumentedBytes() {
-    QCOMPARE(protocol::lineCommand('H', 0), QByteArray("H\x00", 2));
-    QCOMPARE(protocol::lineCommand('L', 255), QByteArray("L\xff", 2));
-    QCOMPARE(protocol::setDirection('A', 0x00), QByteArray("!A\x00", 3));
-    QCOMPARE(protocol::setDirection('C', 0xFF), QByteArray("!C\xff", 3));
-    QCOMPARE(protocol::writePortA(0), QByteArray("A\x00", 2));
-    QCOMPARE(protocol::readPort('B'), QByteArray("b"));
+// What the module receives for each command, written out byte by byte: an expectation
+// built from the program's own constants would follow a wrong letter.
+void LinkTest::commandsReachTheModuleAsTheDocumentedBytes() {
+    sim::VirtualModule module;
+    QVERIFY(module.start());
+    auto link = openLink(module.devicePath());
+    QVERIFY(link);
+    link->write(QByteArray(1, protocol::Identify));
+    protocol::writePortDirections(*link);
+    link->write(protocol::writePortA(0x00));
+    link->write(protocol::lineCommand(protocol::LineOn, 0));
+    link->write(protocol::lineCommand(protocol::LineOff, 255));
+    link->write(protocol::readPort(protocol::PortB));
+    QVERIFY(module.waitForCommands(8, 2000));
+    QList<QByteArray> received;
+    for (const sim::VirtualModule::Command& command : module.commands())
+        received << command.bytes;
+    QCOMPARE(received,
+             QList<QByteArray>({QByteArray("\x3f", 1), QByteArray("\x21\x41\x00", 3),
+                                QByteArray("\x21\x42\xff", 3), QByteArray("\x21\x43\xff", 3),
+                                QByteArray("\x41\x00", 2), QByteArray("\x48\x00", 2),
+                                QByteArray("\x4c\xff", 2), QByteArray("\x62", 1)}));
 }
 
 void LinkTest::readReturnsThePortByteIncludingZero() {

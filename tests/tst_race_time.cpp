@@ -75,6 +75,9 @@ private slots:
     void breakShowsTheRaceTimeAndLaterBreaksAreIgnored();
     void beamBrokenAtTheDropIsNoFinish();
     void noBreakWithinTheLimitShowsDashes();
+    void limitEndsTheRaceAtItsMillisecondAcrossTheWrap_data();
+    void limitEndsTheRaceAtItsMillisecondAcrossTheWrap();
+    void aFinishedRaceLeavesNothingForTheNext();
     void newStartClearsThePanelAndTheRace_data();
     void newStartClearsThePanelAndTheRace();
     void noFinishBeamLineTakesNoTime();
@@ -161,6 +164,55 @@ void RaceTimeTest::noBreakWithinTheLimitShowsDashes() {
     QCOMPARE(rig->Time_seconds->text(), QStringLiteral("--.--"));
     QCOMPARE(rig->Race_End, 0u);
     QCOMPARE(rig->Race_time, 0);
+}
+
+void RaceTimeTest::limitEndsTheRaceAtItsMillisecondAcrossTheWrap_data() {
+    QTest::addColumn<quint32>("dropTick");
+    QTest::newRow("mid-count") << quint32(5'000'000);
+    QTest::newRow("across the 32-bit wrap") << quint32(0xFFFFFFFF - 60'000);
+}
+
+// On a clock of the test's own: 119.999 s after the drop the beam is still watched, at
+// 120.000 s the race ends without a finish.
+void RaceTimeTest::limitEndsTheRaceAtItsMillisecondAcrossTheWrap() {
+    QFETCH(quint32, dropTick);
+    StartRig& rig = *rig_;
+    quint32 now = dropTick;
+    rig->Race_Clock = [&now] { return now; };
+    QVERIFY(dropGate(rig) >= 0);
+    QCOMPARE(rig->Race_Start, dropTick);
+    rig->Race_timer.stop(); // the test ticks it
+    rig->Race_timer.start();
+    now = dropTick + 119'999;
+    rig->Race_timer_Timer();
+    QVERIFY(rig->Race_timer.isActive());
+    QVERIFY(rig->Time_seconds->text().isEmpty());
+    now = dropTick + 120'000;
+    rig->Race_timer_Timer();
+    QVERIFY(!rig->Race_timer.isActive());
+    QCOMPARE(rig->Time_seconds->text(), QStringLiteral("--.--"));
+}
+
+// A race that finished leaves the beam broken (a rider stands in it). The next start's
+// race must not take that for its finish: only a break after the beam reads clear.
+void RaceTimeTest::aFinishedRaceLeavesNothingForTheNext() {
+    StartRig& rig = *rig_;
+    dropGate(rig);
+    runEventsFor(100);
+    breakBeam(rig);
+    QVERIFY(raceOver(rig));
+    QVERIFY(!rig->Time_seconds->text().isEmpty());
+
+    rig.module().clearCommands(); // the next drop is the one stamped
+    const qint64 drop = dropGate(rig);
+    runEventsFor(300);
+    QVERIFY(rig->Race_timer.isActive());
+    QVERIFY(rig->Time_seconds->text().isEmpty());
+    setBeam(rig, false);
+    runEventsFor(200);
+    const qint64 broken = breakBeam(rig);
+    QVERIFY(raceOver(rig));
+    verifyShownTime(rig, drop, broken);
 }
 
 void RaceTimeTest::newStartClearsThePanelAndTheRace_data() {

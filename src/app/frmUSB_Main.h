@@ -2,6 +2,7 @@
 
 #include "io/module_finder.h"
 #include "io/serial_link.h"
+#include "sequence/clocks.h"
 #include "sequence/start_log.h"
 #include "sequence/step_timing.h"
 #include "settings/config_file.h"
@@ -122,6 +123,8 @@ public:
     void Write_Start_Record(bool aborted);
     // How long after the drop the finish beam is watched for a race time.
     int Race_Limit_Ms = 120000;
+    // The tick count both ends of a race are taken from; tests give their own.
+    std::function<quint32()> Race_Clock = tickCount;
     // The beam has read clear since the drop: only a break after that finishes the race.
     bool Finish_Beam_Seen_Clear = false;
 

@@ -64,7 +64,7 @@ void Drop_Gate(frmUSB_Main& w) {
     w.Shape1[Gate_Lamp]->setLit(false);
     w.Gate_Down();
     w.Abort_button->setVisible(false); // the riders are away: nothing to call off
-    w.Race_Start = tickCount();
+    w.Race_Start = w.Race_Clock();
     // After the drop's own command, so the drop is never later for it.
     if (w.More_Settings.startPulseOn() && w.Start_Pulse_On())
         w.Start_pulse_timer.start(w.More_Settings.startPulseMs);
@@ -318,7 +318,7 @@ void frmUSB_Main::Race_timer_Timer() {
     // module samples the beam and drops the gate as each command arrives, so both ends
     // carry the same delay on the link. The difference is right across the wrap of the
     // 32-bit count.
-    const quint32 now = tickCount();
+    const quint32 now = Race_Clock();
     if (now - Race_Start >= quint32(Race_Limit_Ms)) {
         End_Race(*this, race::No_Finish);
         return;

@@ -26,7 +26,7 @@ void frmUSB_Main::Begin_Start_Record(int beepInterval) {
     if (Random_Delay_Ms > 0)
         record.randomDelayMs = Random_Delay_Ms;
     Start_Record_ = record;
-    Start_Tick_ = tickCount();
+    Start_Tick_ = Race_Clock();
     Hold_Since_Ns_ = -1;
     Start_Ready_Came_ = false;
     Race_Ended_ = false;
