@@ -154,48 +154,49 @@ public:
     void More_settings_Click();
     void Start_log_Click();
 
-    // --- Controls (layout in src/app/frmUSB_Main.cpp)
-    QPushButton* Window_start_button = nullptr;
-    QGroupBox* Frame3 = nullptr;
-    std::array<QLabel*, 5> Label2{};
-    std::array<Lamp*, 5> Shape1{}; // 0 red, 1 orange, 2 green, 3 second green, 4 gate
-    std::array<QRadioButton*, 4> Gate_timing{};
-    QGroupBox* Frame1 = nullptr;
-    QScrollBar* HScroll1 = nullptr;
-    QLabel* Beep_time_label = nullptr;
-    QLabel* Label1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QLabel* Time_seconds = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* Save_Settings = nullptr;
-    QFrame* Line1 = nullptr;
-    QLabel* Link_Status = nullptr;       // says so while the module is not reachable
-    QPushButton* Abort_button = nullptr; // shown while a start can be called off
-    QLabel* Log_Status = nullptr;        // says so while starts cannot be logged
+    // --- Controls (layout in src/app/frmUSB_Main.cpp). The names are the original
+    // program's, kept so that anyone who knows it finds each piece (docs/architecture.md).
+    QPushButton* Window_start_button = nullptr; // the start button; its caption is the state
+    QGroupBox* Frame3 = nullptr;                // "Gate timing  selection": lamps and options
+    std::array<QLabel*, 5> Label2{};            // "Gate ", "Beep 1" .. "Beep 4" beside the lamps
+    std::array<Lamp*, 5> Shape1{};              // 0 red, 1 orange, 2 green, 3 second green, 4 gate
+    std::array<QRadioButton*, 4> Gate_timing{}; // the beep the gate drops on
+    QGroupBox* Frame1 = nullptr;                // "Beep Speed"
+    QScrollBar* HScroll1 = nullptr;             // the beep interval, 100 to 500 ms
+    QLabel* Beep_time_label = nullptr;          // the bar's value
+    QLabel* Label1 = nullptr;                   // "ms"
+    QGroupBox* Frame2 = nullptr;                // the race-time panel
+    QLabel* Time_seconds = nullptr;             // the race time shown
+    QLabel* Label4 = nullptr;                   // "Race Time  (seconds)"
+    QPushButton* Save_Settings = nullptr;       // writes config.dat; administrator only
+    QFrame* Line1 = nullptr;                    // the rule under the menu bar
+    QLabel* Link_Status = nullptr;              // says so while the module is not reachable
+    QPushButton* Abort_button = nullptr;        // shown while a start can be called off
+    QLabel* Log_Status = nullptr;               // says so while starts cannot be logged
 
     // --- Menus
-    QAction* Log_In = nullptr;
-    QAction* Debug_io = nullptr;
+    QAction* Log_In = nullptr;        // "Log In" / "Log Out": its caption is the administrator mode
+    QAction* Debug_io = nullptr;      // the I/O debug window; administrator only
     QAction* More_settings = nullptr; // Admin: random start and the start pulse
-    QAction* Veiw_Timer = nullptr;
-    QAction* Start_log = nullptr; // Options: the recent starts
+    QAction* Veiw_Timer = nullptr;    // shows or hides the race-time panel (sic)
+    QAction* Start_log = nullptr;     // Options: the recent starts
     QAction* About = nullptr;
-    QAction* Exit = nullptr;
+    QAction* Exit = nullptr; // asks for the exit password
 
-    // --- The link to the I/O module
+    // --- The link to the I/O module (the original's serial control)
     SerialLink MSComm1;
 
     // --- Timers of a start (enabled = running)
-    QTimer Polling_start_input;
-    QTimer Gate_up_timer;
-    QTimer Riders_ready;
-    QTimer Watch_the_gate;
-    QTimer Timer1;
+    QTimer Polling_start_input; // reads the external start button every 500 ms
+    QTimer Gate_up_timer;       // the 4 s hold-off after the gate goes up
+    QTimer Riders_ready;        // 3.6 s after "OK riders": "Riders ready" (waits while held)
+    QTimer Watch_the_gate;      // 1 s later: "Watch the gate"
+    QTimer Timer1;              // beeps 1 to 4, one beep interval apart
     QTimer Timer2;
     QTimer Timer3;
     QTimer Timer4;
-    QTimer Restart_Delay;
-    QTimer Race_timer;
+    QTimer Restart_Delay;     // the ready state, 10 s after the last beep
+    QTimer Race_timer;        // reads the finish beam every 10 ms from the drop
     QTimer Link_Retry;        // runs while the link is closed
     QTimer Start_pulse_timer; // ends the start pulse
     // Runs "Watch the gate", the beeps and the ready state after them at their due time.
