@@ -158,7 +158,11 @@ void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
         QCOMPARE(state(rig), caption::Start);
     } else {
         QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
-        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"A 00"});
+        // The debug window's refreshes may come in already: reads of ports A and C.
+        QStringList outputs = rig.outputs();
+        outputs.removeAll(QStringLiteral("a"));
+        outputs.removeAll(QStringLiteral("c"));
+        QCOMPARE(outputs, Setup_Only + QStringList{"A 00"});
     }
     QVERIFY(rig->Link_Status->isHidden());
     QVERIFY(rig.messages().messages.isEmpty());
