@@ -22,9 +22,9 @@ namespace korvane::sim {
 
 namespace {
 
-constexpr int LineCount = 24;
-constexpr qint64 NsPerMs = 1'000'000;
-constexpr qint64 NsPerS = 1'000'000'000;
+constexpr int Line_Count = 24;
+constexpr qint64 Ns_Per_Ms = 1'000'000;
+constexpr qint64 Ns_Per_S = 1'000'000'000;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -163,7 +163,7 @@ quint8 VirtualModule::port(char port) const {
 }
 
 void VirtualModule::setLine(int line, bool on) {
-    if (line < 0 || line >= LineCount)
+    if (line < 0 || line >= Line_Count)
         return;
     const auto bit = quint8(1u << (line % 8));
     std::lock_guard lock(m_mutex);
@@ -172,7 +172,7 @@ void VirtualModule::setLine(int line, bool on) {
 }
 
 bool VirtualModule::line(int line) const {
-    if (line < 0 || line >= LineCount)
+    if (line < 0 || line >= Line_Count)
         return false;
     std::lock_guard lock(m_mutex);
     return (m_ports[line / 8] >> (line % 8)) & 1u;
@@ -354,7 +354,7 @@ void VirtualModule::run(int masterFd) {
         timespec timeout{};
         if (nextDueNs >= 0) {
             const qint64 waitNs = qMax<qint64>(0, nextDueNs - monotonicNs());
-            timeout = {time_t(waitNs / NsPerS), long(waitNs % NsPerS)};
+            timeout = {time_t(waitNs / Ns_Per_S), long(waitNs % Ns_Per_S)};
         }
         if (::ppoll(fds, 2, nextDueNs >= 0 ? &timeout : nullptr, nullptr) < 0)
             continue; // EINTR; the loop checks for stop first
@@ -389,7 +389,7 @@ bool VirtualModule::readFromProgram(int masterFd) {
 void VirtualModule::configureLines() {
     const qint64 byteNs = m_pacing.lineRate ? PacedLine::Byte_Ns : 0;
     m_toModule.configure(byteNs, 0); // the module's UART takes each byte as it comes
-    m_toProgram.configure(byteNs, m_pacing.adapterLatencyMs * NsPerMs);
+    m_toProgram.configure(byteNs, m_pacing.adapterLatencyMs * Ns_Per_Ms);
 }
 
 void VirtualModule::takeArrivedCommands(qint64 nowNs) {
@@ -413,10 +413,10 @@ void VirtualModule::apply(const QByteArray& command, qint64 atNs) {
         std::lock_guard lock(m_mutex);
         applyLocked(command);
         const QByteArray reply = m_silent ? QByteArray() : replyLocked(command);
-        const qint64 dueNs = atNs + m_replyDelayMs * NsPerMs;
+        const qint64 dueNs = atNs + m_replyDelayMs * Ns_Per_Ms;
         if (m_splitAfter > 0 && reply.size() > m_splitAfter) {
             m_pendingReplies.emplace(dueNs, reply.left(m_splitAfter));
-            m_pendingReplies.emplace(dueNs + m_splitDelayMs * NsPerMs, reply.mid(m_splitAfter));
+            m_pendingReplies.emplace(dueNs + m_splitDelayMs * Ns_Per_Ms, reply.mid(m_splitAfter));
         } else if (!reply.isEmpty()) {
             m_pendingReplies.emplace(dueNs, reply);
         }
@@ -443,7 +443,7 @@ void VirtualModule::applyLocked(const QByteArray& command) {
     case CommandKind::LineOn:
     case CommandKind::LineOff: {
         const int line = quint8(command.at(1));
-        if (line < LineCount) {
+        if (line < Line_Count) {
             const auto bit = quint8(1u << (line % 8));
             quint8& value = m_ports[line / 8];
             value = shape.kind == CommandKind::LineOn ? quint8(value | bit) : quint8(value & ~bit);

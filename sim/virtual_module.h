@@ -86,7 +86,7 @@ public:
     void setOnCommand(std::function<void(const Command&)> cb);
 
 private:
-    static constexpr int PortCount = 3;
+    static constexpr int Port_Count = 3;
 
     bool openPty();
     void closePty();
@@ -133,8 +133,8 @@ private:
     int m_splitAfter = 0; // 0: replies go out whole
     int m_splitDelayMs = 0;
     LinePacing m_pacing;
-    std::array<quint8, PortCount> m_ports{};
-    std::array<quint8, PortCount> m_directions{};
+    std::array<quint8, Port_Count> m_ports{};
+    std::array<quint8, Port_Count> m_directions{};
     std::multimap<qint64, QByteArray> m_pendingReplies; // when they go out -> bytes, in order
     QList<Command> m_commands;
 };

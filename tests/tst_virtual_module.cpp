@@ -19,11 +19,11 @@ using korvane::sim::VirtualModule;
 
 namespace {
 
-constexpr qint64 NsPerMs = 1'000'000;
-constexpr qint64 ByteNs = PacedLine::Byte_Ns;
+constexpr qint64 Ns_Per_Ms = 1'000'000;
+constexpr qint64 Byte_Ns = PacedLine::Byte_Ns;
 // A paced byte is never early; how late it may come is left generous for a busy machine.
-constexpr qint64 SlackNs = 200 * NsPerMs;
-const QByteArray DefaultIdentification = "USB I/O 24R1\r\n";
+constexpr qint64 Slack_Ns = 200 * Ns_Per_Ms;
+const QByteArray Default_Identification = "USB I/O 24R1\r\n";
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray result;
@@ -121,7 +121,7 @@ private slots:
         if (!identification.isNull())
             m_module->setIdentification(identification);
         const QByteArray expected =
-            identification.isNull() ? DefaultIdentification : identification;
+            identification.isNull() ? Default_Identification : identification;
         send("?");
         QCOMPARE(receive(int(expected.size())), expected);
         QVERIFY(nothingArrivesWithin(100));
@@ -174,14 +174,14 @@ private slots:
         const auto elapsedTimerNowNs = [] {
             QElapsedTimer clock;
             clock.start();
-            return clock.msecsSinceReference() * NsPerMs;
+            return clock.msecsSinceReference() * Ns_Per_Ms;
         };
         qint64 previousNs = elapsedTimerNowNs();
         for (qsizetype i = 0; i < sequence.size(); ++i) {
             send(sequence.at(i));
             QVERIFY(m_module->waitForCommands(int(i + 1), 2000));
         }
-        const qint64 afterNs = elapsedTimerNowNs() + NsPerMs;
+        const qint64 afterNs = elapsedTimerNowNs() + Ns_Per_Ms;
 
         QCOMPARE(m_module->direction('A'), quint8(0x00));
         QCOMPARE(m_module->direction('b'), quint8(0xFF));
@@ -224,7 +224,7 @@ private slots:
         QVERIFY2(nothingArrivesWithin(0), "the line command waited for the delayed reply");
 
         QCOMPARE(receive(1, 5000), bytes({0x02}));
-        QVERIFY(monotonicNs() - m_module->commands().constFirst().atNs >= delayMs * NsPerMs);
+        QVERIFY(monotonicNs() - m_module->commands().constFirst().atNs >= delayMs * Ns_Per_Ms);
         QVERIFY(m_module->line(1));
     }
 
@@ -242,7 +242,7 @@ private slots:
         send("c");
         QCOMPARE(receive(2), QByteArray("\x42\x42"));
         send("?");
-        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+        QCOMPARE(receive(int(Default_Identification.size())), Default_Identification);
         QVERIFY(nothingArrivesWithin(100));
     }
 
@@ -286,10 +286,10 @@ private slots:
         send(bytes({'L', 1}));
         QVERIFY(m_module->waitForCommands(2, 2000));
         const QList<VirtualModule::Command> logged = m_module->commands();
-        QVERIFY(logged.at(0).atNs >= writtenNs + 2 * ByteNs);
-        QVERIFY2(logged.at(1).atNs - logged.at(0).atNs >= 2 * ByteNs,
+        QVERIFY(logged.at(0).atNs >= writtenNs + 2 * Byte_Ns);
+        QVERIFY2(logged.at(1).atNs - logged.at(0).atNs >= 2 * Byte_Ns,
                  "the second command did not wait for the first to leave the wire");
-        QVERIFY(logged.at(1).atNs < writtenNs + 4 * ByteNs + SlackNs);
+        QVERIFY(logged.at(1).atNs < writtenNs + 4 * Byte_Ns + Slack_Ns);
         QVERIFY(!m_module->line(1));
     }
 
@@ -308,11 +308,11 @@ private slots:
         send("b");
         QCOMPARE(receive(1), bytes({0x5A}));
         const qint64 receivedNs = monotonicNs();
-        QVERIFY(firstStampNs() >= writtenNs + ByteNs);
-        QVERIFY2(receivedNs - firstStampNs() >= ByteNs + latencyMs * NsPerMs,
+        QVERIFY(firstStampNs() >= writtenNs + Byte_Ns);
+        QVERIFY2(receivedNs - firstStampNs() >= Byte_Ns + latencyMs * Ns_Per_Ms,
                  qPrintable(QStringLiteral("the reply came %1 ms after the read arrived")
-                                .arg(double(receivedNs - firstStampNs()) / NsPerMs)));
-        QVERIFY(receivedNs < writtenNs + 2 * ByteNs + latencyMs * NsPerMs + SlackNs);
+                                .arg(double(receivedNs - firstStampNs()) / Ns_Per_Ms)));
+        QVERIFY(receivedNs < writtenNs + 2 * Byte_Ns + latencyMs * Ns_Per_Ms + Slack_Ns);
         QVERIFY(nothingArrivesWithin(50));
     }
 
@@ -322,10 +322,10 @@ private slots:
         QTest::addColumn<int>("latencyMs");
         QTest::addColumn<bool>("inOnePiece");
         QTest::addColumn<qint64>("wholeAfterNs"); // the "?" command's arrival
-        const qint64 size = DefaultIdentification.size();
+        const qint64 size = Default_Identification.size();
         // Each byte passed on 1 ms after its stop bit; all 14 when the first byte's timer expires.
-        QTest::newRow("1 ms adapter") << 1 << false << size * ByteNs + 1 * NsPerMs;
-        QTest::newRow("16 ms adapter") << 16 << true << ByteNs + 16 * NsPerMs;
+        QTest::newRow("1 ms adapter") << 1 << false << size * Byte_Ns + 1 * Ns_Per_Ms;
+        QTest::newRow("16 ms adapter") << 16 << true << Byte_Ns + 16 * Ns_Per_Ms;
     }
 
     void pacedIdentificationComesAsTheAdapterPassesItOn() {
@@ -334,12 +334,12 @@ private slots:
         QFETCH(qint64, wholeAfterNs);
         m_module->setPacing({true, latencyMs});
         send("?");
-        const QList<Piece> pieces = receivePieces(int(DefaultIdentification.size()));
+        const QList<Piece> pieces = receivePieces(int(Default_Identification.size()));
         QByteArray whole;
         for (const Piece& piece : pieces)
             whole += piece.bytes;
-        QCOMPARE(whole, DefaultIdentification);
-        QVERIFY(pieces.constFirst().atNs >= firstStampNs() + ByteNs + latencyMs * NsPerMs);
+        QCOMPARE(whole, Default_Identification);
+        QVERIFY(pieces.constFirst().atNs >= firstStampNs() + Byte_Ns + latencyMs * Ns_Per_Ms);
         QVERIFY(pieces.constLast().atNs >= firstStampNs() + wholeAfterNs);
         if (inOnePiece)
             QCOMPARE(pieces.size(), 1);
@@ -352,7 +352,7 @@ private slots:
         m_port->close();
         m_port = openPort(m_module->devicePath());
         send("?");
-        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+        QCOMPARE(receive(int(Default_Identification.size())), Default_Identification);
 
         m_module->setPort('b', 0x5A);
         m_module->unplug();

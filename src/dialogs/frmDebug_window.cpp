@@ -151,13 +151,13 @@ void frmDebug_window::IO_polling_Timer() {
 // All three ports or nothing: a failed read leaves every box as the last complete
 // refresh left it, and the ports after it are not read.
 void frmDebug_window::Read_Ports() {
-    const std::optional<quint8> a = main_.Read_Port(protocol::PortA, Read_Wait_Ms);
+    const std::optional<quint8> a = main_.Read_Port(protocol::Port_A, Read_Wait_Ms);
     if (!a)
         return;
-    const std::optional<quint8> b = main_.Read_Port(protocol::PortB, Read_Wait_Ms);
+    const std::optional<quint8> b = main_.Read_Port(protocol::Port_B, Read_Wait_Ms);
     if (!b)
         return;
-    const std::optional<quint8> c = main_.Read_Port(protocol::PortC, Read_Wait_Ms);
+    const std::optional<quint8> c = main_.Read_Port(protocol::Port_C, Read_Wait_Ms);
     if (!c)
         return;
     Show_Port_Byte(CheckA, *a);

@@ -68,7 +68,7 @@ frmStart_log::frmStart_log(QString logPath, QWidget* parent)
 
 void frmStart_log::Build_Controls() {
     setFixedSize(820, 440);
-    Starts = new QTableWidget(0, startlog::kColumnCount, this);
+    Starts = new QTableWidget(0, startlog::Column_Count, this);
     Starts->setGeometry(8, 8, 804, 384);
     Starts->setHorizontalHeaderLabels(startlog::columnTitles());
     Starts->verticalHeader()->hide();

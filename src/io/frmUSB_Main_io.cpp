@@ -167,7 +167,7 @@ void frmUSB_Main::Module_Back(int port) {
 // here: a rider may be at it.
 void frmUSB_Main::Check_Gate_After_Recovery() {
     const std::optional<quint8> portA =
-        protocol::readTransaction(MSComm1, protocol::PortA, Recovery_Read_Wait_Ms);
+        protocol::readTransaction(MSComm1, protocol::Port_A, Recovery_Read_Wait_Ms);
     if (portA && Gate < 8 && (*portA & (1u << Gate)) == 0)
         Set_Ready_State();
 }
@@ -193,37 +193,37 @@ bool frmUSB_Main::Send_Command(const QByteArray& command) {
 
 // Line numbers are kept within 0..255 by the settings load, so the cast is exact.
 bool frmUSB_Main::Gate_Up() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Gate)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Gate)));
 }
 bool frmUSB_Main::Gate_Down() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Gate)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Gate)));
 }
 bool frmUSB_Main::Red_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Red)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Red)));
 }
 bool frmUSB_Main::Red_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Red)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Red)));
 }
 bool frmUSB_Main::Orange_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Orange)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Orange)));
 }
 bool frmUSB_Main::Orange_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Orange)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Orange)));
 }
 bool frmUSB_Main::Green_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Green)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Green)));
 }
 bool frmUSB_Main::Green_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Green)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Green)));
 }
 
 bool frmUSB_Main::Start_Pulse_On() {
     return Send_Command(
-        protocol::lineCommand(protocol::LineOn, quint8(More_Settings.startPulseLine)));
+        protocol::lineCommand(protocol::Line_On, quint8(More_Settings.startPulseLine)));
 }
 bool frmUSB_Main::Start_Pulse_Off() {
     return Send_Command(
-        protocol::lineCommand(protocol::LineOff, quint8(More_Settings.startPulseLine)));
+        protocol::lineCommand(protocol::Line_Off, quint8(More_Settings.startPulseLine)));
 }
 
 bool frmUSB_Main::Write_Port_A(quint8 value) {

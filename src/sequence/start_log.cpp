@@ -70,7 +70,7 @@ public:
         for (qsizetype comma; (comma = line.indexOf(',', from)) >= 0; from = comma + 1)
             fields_ << line.sliced(from, comma - from);
         fields_ << line.sliced(from);
-        good_ = fields_.size() == kColumnCount;
+        good_ = fields_.size() == Column_Count;
     }
 
     bool good() const { return good_; }

@@ -134,7 +134,7 @@ void frmUSB_Main::Load_More_Settings() {
     const QString clash =
         config::moreSettingsProblem(More_Settings, config::OutputLines{Gate, Red, Orange, Green});
     if (!clash.isEmpty()) {
-        More_Settings.startPulseLine = config::kNoStartPulse;
+        More_Settings.startPulseLine = config::No_Start_Pulse;
         More_Settings_Problems << clash + QStringLiteral(" The start pulse is off.");
     }
 }

@@ -11,8 +11,8 @@ namespace korvane {
 
 namespace {
 
-constexpr qint64 kChunkHeader = 8;
-constexpr qint64 kByteRateOffset = 8; // in the "fmt " chunk
+constexpr qint64 Chunk_Header = 8;
+constexpr qint64 Byte_Rate_Offset = 8; // in the "fmt " chunk
 
 std::uint32_t readU32(const QByteArray& bytes, qsizetype at) {
     return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
@@ -34,7 +34,7 @@ void appendU16(QByteArray& bytes, std::uint16_t value) {
 
 std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestSoundFile) {
+    if (!file.open(QIODevice::ReadOnly) || file.size() > Largest_Sound_File) {
         return std::nullopt;
     }
     const QByteArray riff = file.read(12);
@@ -44,18 +44,18 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
     std::uint32_t byteRate = 0;
     // Walk the chunks; "fmt " comes before "data" in every valid file.
     while (!file.atEnd()) {
-        const QByteArray header = file.read(kChunkHeader);
-        if (header.size() != kChunkHeader) {
+        const QByteArray header = file.read(Chunk_Header);
+        if (header.size() != Chunk_Header) {
             return std::nullopt;
         }
         const qint64 size = readU32(header, 4);
         const qint64 start = file.pos();
         if (header.startsWith("fmt ")) {
             const QByteArray format = file.read(size);
-            if (format.size() < kByteRateOffset + 4) {
+            if (format.size() < Byte_Rate_Offset + 4) {
                 return std::nullopt;
             }
-            byteRate = readU32(format, kByteRateOffset);
+            byteRate = readU32(format, Byte_Rate_Offset);
         } else if (header.startsWith("data")) {
             // Writers that stream may leave the size at its maximum: trust the file.
             const qint64 bytes = std::min(size, file.size() - start);
@@ -63,7 +63,7 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
                 return std::nullopt;
             }
             const std::chrono::milliseconds length(bytes * 1000 / byteRate);
-            if (length > kLongestSound) {
+            if (length > Longest_Sound) {
                 return std::nullopt;
             }
             return length;
