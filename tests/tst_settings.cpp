@@ -30,7 +30,7 @@ QByteArray Config_Text(const QList<QByteArray>& values) {
 
 const QList<QByteArray> Track_Values = {"250", "2", "T", "3", "4", "5", "6", "2", "7"};
 
-struct Settings_Window {
+struct SettingsWindow {
     test::ModuleRig rig;
     std::unique_ptr<test::WindowUnderTest> w = std::make_unique<test::WindowUnderTest>(rig);
     frmUSB_Main& operator*() { return **w; }
@@ -76,7 +76,7 @@ private slots:
 };
 
 void SettingsTest::trackFileIsAppliedToTheWindow() {
-    Settings_Window s;
+    SettingsWindow s;
     s.write(Config_Text(Track_Values));
     s->Load_Settings();
     QCOMPARE(s->HScroll1->value(), 250);
@@ -93,7 +93,7 @@ void SettingsTest::trackFileIsAppliedToTheWindow() {
 }
 
 void SettingsTest::startValuesSavedThenLoaded() {
-    Settings_Window s;
+    SettingsWindow s;
     s->Save_Settings_File();
     QCOMPARE(s.read(), Config_Text({"150", "0", "F", "0", "0", "0", "0", "0", "0"}));
     s->Load_Settings();
@@ -104,7 +104,7 @@ void SettingsTest::startValuesSavedThenLoaded() {
 }
 
 void SettingsTest::loadedFileSavesByteIdentical() {
-    Settings_Window s;
+    SettingsWindow s;
     const QByteArray original = Config_Text(Track_Values);
     s.write(original);
     s->Load_Settings();
@@ -113,7 +113,7 @@ void SettingsTest::loadedFileSavesByteIdentical() {
     s->Save_Settings_Click();
     QCOMPARE(s.read(), original);
 
-    Settings_Window again;
+    SettingsWindow again;
     again.write(original);
     again->Load_Settings();
     QCOMPARE(again->HScroll1->value(), s->HScroll1->value());
@@ -164,7 +164,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine() {
     QFETCH(bool, panel);
     QFETCH(int, gate);
     QFETCH(int, startMask);
-    Settings_Window s;
+    SettingsWindow s;
     test::MessageRecorder messages;
     s.write(file);
     s->Load_Settings();
@@ -178,7 +178,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine() {
 }
 
 void SettingsTest::missingFileChangesNothing() {
-    Settings_Window s;
+    SettingsWindow s;
     test::MessageRecorder messages;
     s->Load_Settings();
     QCOMPARE(s->HScroll1->value(), 150);
@@ -190,7 +190,7 @@ void SettingsTest::missingFileChangesNothing() {
 }
 
 void SettingsTest::failedSaveKeepsTheOldFileWhole() {
-    Settings_Window s;
+    SettingsWindow s;
     const QByteArray original = Config_Text(Track_Values);
     s.write(original);
     s->Load_Settings();
@@ -215,14 +215,14 @@ void SettingsTest::failedSaveKeepsTheOldFileWhole() {
     QVERIFY(s.read().startsWith("\"400'"));
 
     // A directory squatting on the file's name stays as it is.
-    Settings_Window d;
+    SettingsWindow d;
     QVERIFY(QDir(d.w->programFolder.path()).mkdir("config.dat"));
     d->Save_Settings_Click();
     QVERIFY(QFileInfo(d.path()).isDir());
 }
 
 void SettingsTest::veiwRaceTimeTogglesThePanelAndSaves() {
-    Settings_Window s;
+    SettingsWindow s;
     s->HScroll1->setValue(320);
     s->Gate_timing[1]->setChecked(true);
     s->Veiw_Timer->trigger(); // as the menu does it, logged out
@@ -242,7 +242,7 @@ void SettingsTest::veiwRaceTimeTogglesThePanelAndSaves() {
 }
 
 void SettingsTest::controlsFollowTheOperator() {
-    Settings_Window s;
+    SettingsWindow s;
     s->HScroll1->setEnabled(true);
     s->HScroll1->triggerAction(QScrollBar::SliderSingleStepAdd);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("160"));
@@ -263,7 +263,7 @@ void SettingsTest::controlsFollowTheOperator() {
 }
 
 void SettingsTest::startUpReadsTheFileBesideTheProgram() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     s.write(Config_Text(Track_Values));
@@ -278,7 +278,7 @@ void SettingsTest::startUpReadsTheFileBesideTheProgram() {
 // Line 1 is out of range, lines 2 to 9 are the track's wiring: a click on "Veiw Race
 // Time" (no password needed) must not lose the wiring.
 void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     QList<QByteArray> values = Track_Values;
@@ -314,7 +314,7 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
 }
 
 void SettingsTest::startUpWithoutAModuleKeepsTheFileTheOperatorWrote() {
-    Settings_Window s;
+    SettingsWindow s;
     s.write(Config_Text(Track_Values));
     test::MessageRecorder messages;
     s->Form_Load();
@@ -327,7 +327,7 @@ void SettingsTest::startUpWithoutAModuleKeepsTheFileTheOperatorWrote() {
 }
 
 void SettingsTest::missingFileAndSharedLinesAreReported() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     test::MessageRecorder messages;
@@ -344,7 +344,7 @@ void SettingsTest::missingFileAndSharedLinesAreReported() {
     QVERIFY(s->Window_start_button->isEnabled());
 
     // A whole file with a line of its own for each output says nothing.
-    Settings_Window good;
+    SettingsWindow good;
     good.rig.addModule(1);
     good.w = std::make_unique<test::WindowUnderTest>(good.rig);
     good.write(Config_Text(Track_Values));

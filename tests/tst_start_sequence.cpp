@@ -580,13 +580,13 @@ void StartSequenceTest::timedStepRunsOnceAndNeverBeforeItsDueTime() {
         step.stop();
     };
     connect(&step, &QTimer::timeout, run);
-    Step_Timing timing;
+    StepTiming timing;
     timing.add(step, run);
     for (int i = 1; i <= 10; ++i) {
         const qint64 armedNs = monotonicNs();
         timing.arm(step);
         QVERIFY(runUntil([&] { return !step.isActive(); }, 1000, 1));
-        runEventsFor(Step_Timing::Early_Ms + 5); // a second run would come by now
+        runEventsFor(StepTiming::Early_Ms + 5); // a second run would come by now
         QCOMPARE(ran.size(), i);
         QVERIFY2(ran.last() - armedNs >= Interval_Ms * 1000000,
                  qPrintable(QString::number(ran.last() - armedNs)));

@@ -199,7 +199,7 @@ public:
     QTimer Link_Retry;        // runs while the link is closed
     QTimer Start_pulse_timer; // ends the start pulse
     // Runs "Watch the gate", the beeps and the ready state after them at their due time.
-    Step_Timing Steps_On_Time;
+    StepTiming Steps_On_Time;
 
     // --- Window variables
     bool Delayed = false;

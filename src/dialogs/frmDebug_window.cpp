@@ -56,7 +56,7 @@ void Show_Port_Byte(const std::array<QCheckBox*, 8>& boxes, quint8 value) {
 
 } // namespace
 
-Port_A_Value Parse_Port_A_Value(const QString& text) {
+PortAValue Parse_Port_A_Value(const QString& text) {
     static const QString range = QStringLiteral("Type a value from 0 to 255.");
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
@@ -166,7 +166,7 @@ void frmDebug_window::Read_Ports() {
 }
 
 void frmDebug_window::Test_par_port_io_Click() {
-    const Port_A_Value parsed = Parse_Port_A_Value(IO_value->text());
+    const PortAValue parsed = Parse_Port_A_Value(IO_value->text());
     if (!parsed.value) {
         showMessage(this, {parsed.problem, Application_Title, MessageIcon::None});
         return;

@@ -46,7 +46,7 @@ constexpr int Second_Green_Lamp = 3;
 constexpr int Gate_Lamp = 4;
 constexpr int Start_Lamps = 4; // Shape1(0) to Shape1(3)
 
-using Output_Operation = bool (frmUSB_Main::*)();
+using OutputOperation = bool (frmUSB_Main::*)();
 
 void Raise_Gate(frmUSB_Main& w) {
     // The lamp and the caption show a raised gate only when the command went out.
@@ -134,8 +134,8 @@ void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
 
 // Beeps 1 to 3, in the order of their columns: lamps, timers, lights, tone, and the
 // drop last, so that the tone begins just before the gate falls.
-void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Operation lightOff,
-               Output_Operation lightOn) {
+void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, OutputOperation lightOff,
+               OutputOperation lightOn) {
     const int lamp = beep - 1;
     if (lamp > 0)
         w.Shape1[lamp - 1]->setLit(false);
@@ -289,9 +289,9 @@ void frmUSB_Main::Abort_button_Click() {
     sound().stop();
     Delayed = false;
     // A light wired to the gate's line is left on: switching it off would drop the gate.
-    const std::pair<qint16, Output_Operation> lights[] = {{Red, &frmUSB_Main::Red_Off},
-                                                          {Orange, &frmUSB_Main::Orange_Off},
-                                                          {Green, &frmUSB_Main::Green_Off}};
+    const std::pair<qint16, OutputOperation> lights[] = {{Red, &frmUSB_Main::Red_Off},
+                                                         {Orange, &frmUSB_Main::Orange_Off},
+                                                         {Green, &frmUSB_Main::Green_Off}};
     for (const auto& [line, off] : lights) {
         if (line != Gate)
             (this->*off)();

@@ -22,9 +22,9 @@ constexpr qint64 Max_Config_Bytes = 1 << 20;
 
 // Reads config.dat line by line and remembers the last field it read, so that a line
 // that cannot be used can be named with what it held.
-class Settings_Reader {
+class SettingsReader {
 public:
-    explicit Settings_Reader(QByteArray data)
+    explicit SettingsReader(QByteArray data)
         : reader_(std::move(data)) {}
 
     LoadOutcome damaged() const { return LoadOutcome::damagedAt(line_, field_); }
@@ -88,7 +88,7 @@ LoadOutcome frmUSB_Main::Read_Settings_File() {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {LoadOutcome::Kind::Unreadable};
-    Settings_Reader reader(file.read(Max_Config_Bytes));
+    SettingsReader reader(file.read(Max_Config_Bytes));
     file.close();
 
     const std::optional<qint16> beepSpeed = reader.Next_Number();

@@ -26,7 +26,7 @@ constexpr qint64 Max_File_Bytes = 64 * 1024;
 // a second QSettings on the real file can return the values it held before. So the
 // real file is only ever read and replaced whole, as bytes, and QSettings works on a
 // private copy of a fresh name.
-class Scratch_Ini {
+class ScratchIni {
 public:
     bool isValid() const { return dir_.isValid(); }
     QString path() const { return dir_.filePath(File_Name); }
@@ -156,7 +156,7 @@ MoreSettingsLoad loadMoreSettings(const QString& path) {
 
     QString problem;
     const std::optional<QByteArray> bytes = readFileBytes(path, problem);
-    Scratch_Ini scratch;
+    ScratchIni scratch;
     if (bytes && (!scratch.isValid() || !writeFileBytes(scratch.path(), *bytes)))
         problem = fileProblem("cannot be read: there is no room for a working copy");
     if (!problem.isEmpty()) {
@@ -175,7 +175,7 @@ MoreSettingsLoad loadMoreSettings(const QString& path) {
 }
 
 bool saveMoreSettings(const QString& path, const MoreSettings& settings) {
-    Scratch_Ini scratch;
+    ScratchIni scratch;
     if (!scratch.isValid())
         return false;
     {
