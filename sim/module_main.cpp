@@ -15,7 +15,7 @@
 using korvane::sim::VirtualModule;
 
 namespace {
-void Quit(int) {
+void quit(int) {
     QCoreApplication::quit();
 }
 } // namespace
@@ -62,7 +62,7 @@ int main(int argc, char* argv[]) {
         serving += QStringLiteral(", replies held back %1 ms by the adapter").arg(latencyMs);
     std::printf("%s\n", qPrintable(serving));
     std::fflush(stdout);
-    std::signal(SIGINT, Quit);
-    std::signal(SIGTERM, Quit);
+    std::signal(SIGINT, quit);
+    std::signal(SIGTERM, quit);
     return app.exec();
 }

@@ -21,7 +21,7 @@ using namespace korvane;
 namespace {
 
 // A file in the program's own format, from nine value texts.
-QByteArray Config_Text(const QList<QByteArray>& values) {
+QByteArray configText(const QList<QByteArray>& values) {
     QByteArray text;
     for (int i = 0; i < values.size(); ++i)
         text += '"' + values[i] + config::lineLabels()[i] + "\"\r\n";
@@ -77,7 +77,7 @@ private slots:
 
 void SettingsTest::trackFileIsAppliedToTheWindow() {
     SettingsWindow s;
-    s.write(Config_Text(Track_Values));
+    s.write(configText(Track_Values));
     s->Load_Settings();
     QCOMPARE(s->HScroll1->value(), 250);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("250"));
@@ -95,7 +95,7 @@ void SettingsTest::trackFileIsAppliedToTheWindow() {
 void SettingsTest::startValuesSavedThenLoaded() {
     SettingsWindow s;
     s->Save_Settings_File();
-    QCOMPARE(s.read(), Config_Text({"150", "0", "F", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(s.read(), configText({"150", "0", "F", "0", "0", "0", "0", "0", "0"}));
     s->Load_Settings();
     QCOMPARE(s.gateTiming(), 0);
     // A mask of 0 was written as line 0, which reads back as the mask of line 0.
@@ -105,7 +105,7 @@ void SettingsTest::startValuesSavedThenLoaded() {
 
 void SettingsTest::loadedFileSavesByteIdentical() {
     SettingsWindow s;
-    const QByteArray original = Config_Text(Track_Values);
+    const QByteArray original = configText(Track_Values);
     s.write(original);
     s->Load_Settings();
     s->Save_Settings_Click();
@@ -131,11 +131,11 @@ void SettingsTest::loadStopsAtTheFirstBadLine_data() {
     auto with = [](int line, const QByteArray& value) {
         QList<QByteArray> values = Track_Values;
         values[line - 1] = value;
-        return Config_Text(values);
+        return configText(values);
     };
-    QTest::newRow("whole file") << Config_Text(Track_Values) << 250 << 2 << true << 3 << 4;
+    QTest::newRow("whole file") << configText(Track_Values) << 250 << 2 << true << 3 << 4;
     QTest::newRow("only three lines")
-        << Config_Text(Track_Values.mid(0, 3)) << 250 << 2 << true << 0 << 0;
+        << configText(Track_Values.mid(0, 3)) << 250 << 2 << true << 0 << 0;
     QTest::newRow("gate timing 7") << with(2, "7") << 250 << -1 << false << 0 << 0;
     QTest::newRow("lower-case t goes on") << with(3, "t") << 250 << 2 << false << 3 << 4;
     QTest::newRow("T with a blank goes on") << with(3, "T ") << 250 << 2 << false << 3 << 4;
@@ -152,7 +152,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine_data() {
     QTest::newRow("hand-edited unquoted lines")
         << QByteArray("200' beep\r\n3 'timing\r\n\"T'\"\r\n") << 200 << 3 << true << 0 << 0;
     QTest::newRow("LF only line ends")
-        << Config_Text(Track_Values).replace("\r\n", "\n") << 250 << 2 << true << 3 << 4;
+        << configText(Track_Values).replace("\r\n", "\n") << 250 << 2 << true << 3 << 4;
     QTest::newRow("fraction rounds half to even") << with(1, "252.5") << 252 << 2 << true << 3 << 4;
     QTest::newRow("empty file") << QByteArray() << 150 << -1 << false << 0 << 0;
 }
@@ -191,7 +191,7 @@ void SettingsTest::missingFileChangesNothing() {
 
 void SettingsTest::failedSaveKeepsTheOldFileWhole() {
     SettingsWindow s;
-    const QByteArray original = Config_Text(Track_Values);
+    const QByteArray original = configText(Track_Values);
     s.write(original);
     s->Load_Settings();
     s->HScroll1->setValue(400);
@@ -229,7 +229,7 @@ void SettingsTest::veiwRaceTimeTogglesThePanelAndSaves() {
     QVERIFY(s->Veiw_Timer->isChecked());
     QVERIFY(s.panelShown());
     const QByteArray first = s.read();
-    QCOMPARE(first, Config_Text({"320", "1", "T", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(first, configText({"320", "1", "T", "0", "0", "0", "0", "0", "0"}));
     s->Veiw_Timer->trigger();
     QVERIFY(!s->Veiw_Timer->isChecked());
     QVERIFY(!s.panelShown());
@@ -266,7 +266,7 @@ void SettingsTest::startUpReadsTheFileBesideTheProgram() {
     SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
-    s.write(Config_Text(Track_Values));
+    s.write(configText(Track_Values));
     s->Form_Load();
     QCOMPARE(s->HScroll1->value(), 250);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("250"));
@@ -283,7 +283,7 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     QList<QByteArray> values = Track_Values;
     values[0] = "99";
-    const QByteArray original = Config_Text(values);
+    const QByteArray original = configText(values);
     s.write(original);
     test::MessageRecorder messages;
     s->Form_Load();
@@ -299,7 +299,7 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
 
     const QString backup = s.path() + QStringLiteral(".bak");
     s->Veiw_Timer->trigger();
-    QCOMPARE(s.read(), Config_Text({"150", "0", "T", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(s.read(), configText({"150", "0", "T", "0", "0", "0", "0", "0", "0"}));
     QFile kept(backup);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), original);
@@ -315,14 +315,14 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
 
 void SettingsTest::startUpWithoutAModuleKeepsTheFileTheOperatorWrote() {
     SettingsWindow s;
-    s.write(Config_Text(Track_Values));
+    s.write(configText(Track_Values));
     test::MessageRecorder messages;
     s->Form_Load();
     QCOMPARE(messages.messages.size(), 1); // "No Controller  detected" alone
     s->Veiw_Timer->trigger();
     QList<QByteArray> hidden = Track_Values;
     hidden[2] = "F";
-    QCOMPARE(s.read(), Config_Text(hidden));
+    QCOMPARE(s.read(), configText(hidden));
     QVERIFY(!QFile::exists(s.path() + QStringLiteral(".bak")));
 }
 
@@ -347,7 +347,7 @@ void SettingsTest::missingFileAndSharedLinesAreReported() {
     SettingsWindow good;
     good.rig.addModule(1);
     good.w = std::make_unique<test::WindowUnderTest>(good.rig);
-    good.write(Config_Text(Track_Values));
+    good.write(configText(Track_Values));
     test::MessageRecorder none;
     good->Form_Load();
     QVERIFY(none.messages.isEmpty());

@@ -183,7 +183,7 @@ void StartAdditionsTest::moreSettingsAreTheAdministratorsAndTakeEffect() {
     StartRig rig;
     QVERIFY(rig.load());
     QVERIFY(!rig->More_settings->isEnabled());
-    Set_Administrator(rig.window(), true); // as the log-in dialog's OK does
+    setAdministrator(rig.window(), true); // as the log-in dialog's OK does
     QVERIFY(rig->More_settings->isEnabled());
     rig->More_settings_Click();
     frmMore_settings* dialog = rig->More_Settings_Window;

@@ -263,6 +263,6 @@ private:
 };
 
 // Enables or disables a window timer. Enabling a running timer leaves it running.
-void Set_Timer_Enabled(QTimer& timer, bool enabled);
+void setTimerEnabled(QTimer& timer, bool enabled);
 
 } // namespace korvane

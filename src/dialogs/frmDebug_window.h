@@ -21,7 +21,7 @@ struct PortAValue {
     std::optional<quint8> value;
     QString problem;
 };
-PortAValue Parse_Port_A_Value(const QString& text);
+PortAValue parsePortAValue(const QString& text);
 
 // Shows the module's 24 lines as check boxes laid out like the connector pins, read
 // ten times a second through the main window's link. Closing it unloads it.

@@ -18,7 +18,7 @@ namespace {
 const QString Caption = QStringLiteral("More settings");
 
 // The pulse-line list: "Off" first, then port A's lines in order.
-int Line_Item(qint16 line) {
+int lineItem(qint16 line) {
     return line == config::No_Start_Pulse ? 0 : line + 1;
 }
 
@@ -31,7 +31,7 @@ frmMore_settings::frmMore_settings(QString settingsPath, config::OutputLines out
     , settingsPath_(std::move(settingsPath))
     , outputs_(outputs) {
     setWindowTitle(Caption);
-    setFont(Arial());
+    setFont(arial());
     Build_Controls();
     Wire_Events();
 }
@@ -76,7 +76,7 @@ void frmMore_settings::Wire_Events() {
 void frmMore_settings::Form_Load() {
     const config::MoreSettings settings = config::loadMoreSettings(settingsPath_).settings;
     Random_start->setChecked(settings.randomStart);
-    Pulse_line->setCurrentIndex(Line_Item(settings.startPulseLine));
+    Pulse_line->setCurrentIndex(lineItem(settings.startPulseLine));
     Pulse_length->setValue(settings.startPulseMs);
 }
 

@@ -32,7 +32,7 @@ void StepTiming::add(QTimer& step, std::function<void()> handler) {
     entry->early.setSingleShot(true);
     entry->early.setTimerType(Qt::PreciseTimer);
     Step* raw = entry.get();
-    connect(&raw->early, &QTimer::timeout, this, [this, raw] { Wake(*raw); });
+    connect(&raw->early, &QTimer::timeout, this, [this, raw] { wake(*raw); });
     steps_.push_back(std::move(entry));
 }
 
@@ -49,7 +49,7 @@ void StepTiming::arm(QTimer& step) {
     }
 }
 
-void StepTiming::Wake(Step& entry) {
+void StepTiming::wake(Step& entry) {
     // Stopped meanwhile, or already run by its own timer.
     if (!entry.step->isActive())
         return;

@@ -32,7 +32,7 @@ public:
 
 private:
     struct Step;
-    void Wake(Step& step);
+    void wake(Step& step);
 
     std::vector<std::unique_ptr<Step>> steps_;
 };
