@@ -80,19 +80,19 @@ void frmUSB_Main::Build_Controls() {
 
     Frame3 = place(new QGroupBox(QStringLiteral("Gate timing  selection"), client), 416, 384, 169,
                    225, sansSerif(12));
-    static const QColor Lamp_Colours[5] = {QColor(255, 0, 0), QColor(255, 128, 0),
-                                           QColor(0, 255, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+    static const QColor lampColours[5] = {QColor(255, 0, 0), QColor(255, 128, 0), QColor(0, 255, 0),
+                                          QColor(0, 255, 0), QColor(0, 0, 255)};
     Label2[0] =
         makeLabel(Frame3, QStringLiteral("Gate "), {24, 192, 33, 17}, sansSerif(8.25, true));
     for (int k = 1; k <= 4; ++k)
         Label2[k] = makeLabel(Frame3, QStringLiteral("Beep %1").arg(k),
                               {16, 40 + 32 * (k - 1), 41, 17}, sansSerif(8.25, true));
     for (int i = 0; i < 4; ++i) {
-        Shape1[i] = place(new Lamp(Lamp_Colours[i], Frame3), 64, 32 + 32 * i, 25, 25, arial(8.25));
+        Shape1[i] = place(new Lamp(lampColours[i], Frame3), 64, 32 + 32 * i, 25, 25, arial(8.25));
         Gate_timing[i] = place(new QRadioButton(Frame3), 96, 40 + 32 * i, 17, 17, arial(8.25));
         Gate_timing[i]->setEnabled(false);
     }
-    Shape1[4] = place(new Lamp(Lamp_Colours[4], Frame3), 64, 168, 73, 49, arial(8.25));
+    Shape1[4] = place(new Lamp(lampColours[4], Frame3), 64, 168, 73, 49, arial(8.25));
 
     Frame1 = place(new QGroupBox(QStringLiteral("Beep Speed"), client), 672, 376, 321, 81,
                    sansSerif(13.5, true));

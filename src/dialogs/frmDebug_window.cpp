@@ -45,8 +45,8 @@ QRect pinRect(int place) {
 
 // Typed text said back to the operator: a long paste is cut, not repeated whole.
 QString echoed(const QString& text) {
-    constexpr qsizetype Longest = 20;
-    return text.size() <= Longest ? text : text.left(Longest) + QStringLiteral("...");
+    constexpr qsizetype longest = 20;
+    return text.size() <= longest ? text : text.left(longest) + QStringLiteral("...");
 }
 
 void showPortByte(const std::array<QCheckBox*, 8>& boxes, quint8 value) {

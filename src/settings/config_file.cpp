@@ -67,15 +67,15 @@ qint32 roundHalfEven(qint32 whole, QByteArrayView fraction) {
 } // namespace
 
 FieldReader::FieldReader(QByteArray data)
-    : m_data(std::move(data)) {}
+    : data_(std::move(data)) {}
 
 std::optional<QByteArray> FieldReader::nextField() {
-    const QByteArrayView data(m_data);
-    qsizetype pos = m_pos;
+    const QByteArrayView data(data_);
+    qsizetype pos = pos_;
     while (pos < data.size() && isBlank(data[pos]))
         ++pos;
     if (pos >= data.size()) {
-        m_pos = data.size();
+        pos_ = data.size();
         return std::nullopt;
     }
 
@@ -91,7 +91,7 @@ std::optional<QByteArray> FieldReader::nextField() {
             field.chop(1);
     }
     // One field per line: the closing quote, a comma and whatever follows go unread.
-    m_pos = pastLineEnd(data, end);
+    pos_ = pastLineEnd(data, end);
     return field.toByteArray();
 }
 
@@ -194,11 +194,11 @@ QString lineName(int line) {
 } // namespace
 
 QString shownField(const QByteArray& field) {
-    constexpr qsizetype Longest = 24;
+    constexpr qsizetype longest = 24;
     QString text;
-    for (const char c : field.left(Longest))
+    for (const char c : field.left(longest))
         text += (c >= 0x20 && c < 0x7f) ? QChar::fromLatin1(c) : QChar(u'?');
-    if (field.size() > Longest)
+    if (field.size() > longest)
         text += QStringLiteral("...");
     return text;
 }

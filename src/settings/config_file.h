@@ -48,8 +48,8 @@ public:
     std::optional<QByteArray> nextField();
 
 private:
-    QByteArray m_data;
-    qsizetype m_pos = 0;
+    QByteArray data_;
+    qsizetype pos_ = 0;
 };
 
 // The value part of a field: the text before its first apostrophe (possibly empty).

@@ -65,7 +65,7 @@ std::vector<float> resample(const std::vector<float>& input, int channels, int f
         (inFrames * static_cast<std::size_t>(toRate) + static_cast<std::size_t>(fromRate) - 1) /
         static_cast<std::size_t>(fromRate);
     std::vector<float> output(outFrames * width);
-    constexpr std::size_t kBlockFrames = 1 << 15;
+    constexpr std::size_t blockFrames = 1 << 15;
     std::size_t read = 0;
     std::size_t written = 0;
     while (written < outFrames) {
@@ -76,9 +76,9 @@ std::vector<float> resample(const std::vector<float>& input, int channels, int f
         const float* in = read < inFrames ? input.data() + read * width : nullptr;
         std::size_t used = 0;
         std::size_t made = 0;
-        if (soxr_process(resampler.get(), in, std::min(kBlockFrames, inFrames - read), &used,
+        if (soxr_process(resampler.get(), in, std::min(blockFrames, inFrames - read), &used,
                          output.data() + written * width,
-                         std::min(kBlockFrames, outFrames - written), &made) != nullptr) {
+                         std::min(blockFrames, outFrames - written), &made) != nullptr) {
             return {};
         }
         read += used;

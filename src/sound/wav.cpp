@@ -77,21 +77,21 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
 }
 
 QByteArray makeWavFile(const std::vector<float>& samples, int sampleRate) {
-    constexpr std::uint16_t kPcm = 1;
-    constexpr std::uint16_t kBytesPerSample = 2;
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * kBytesPerSample);
+    constexpr std::uint16_t pcm = 1;
+    constexpr std::uint16_t bytesPerSample = 2;
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * bytesPerSample);
     QByteArray wav;
     wav.reserve(qsizetype(44 + dataBytes));
     wav.append("RIFF");
     appendU32(wav, 36 + dataBytes);
     wav.append("WAVEfmt ");
     appendU32(wav, 16);
-    appendU16(wav, kPcm);
+    appendU16(wav, pcm);
     appendU16(wav, 1); // mono
     appendU32(wav, static_cast<std::uint32_t>(sampleRate));
-    appendU32(wav, static_cast<std::uint32_t>(sampleRate) * kBytesPerSample);
-    appendU16(wav, kBytesPerSample);
-    appendU16(wav, 8 * kBytesPerSample);
+    appendU32(wav, static_cast<std::uint32_t>(sampleRate) * bytesPerSample);
+    appendU16(wav, bytesPerSample);
+    appendU16(wav, 8 * bytesPerSample);
     wav.append("data");
     appendU32(wav, dataBytes);
     for (const float sample : samples) {
