@@ -1,4 +1,4 @@
-#include "audio_onsets.h"
+#include "bench/audio_onsets.h"
 
 #include "sound/decoder_pulse.h"
 

@@ -1,4 +1,4 @@
-#include "gate_panel.h"
+#include "sim/gate_panel.h"
 
 #include "app/lamp.h"
 

@@ -1,4 +1,4 @@
-#include "module_commands.h"
+#include "sim/module_commands.h"
 
 #include "io/module_protocol.h"
 

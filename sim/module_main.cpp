@@ -4,7 +4,7 @@
 //   korvane-virtual-module [--line-rate] [--latency ms] [link-path]
 // --line-rate paces both directions at 9600 baud; --latency holds replies back as a USB
 // adapter's latency timer does (1 and 16 ms are usual settings).
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

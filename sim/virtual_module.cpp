@@ -1,6 +1,6 @@
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
-#include "module_commands.h"
+#include "sim/module_commands.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "paced_line.h"
 #include "sequence/clocks.h"
+#include "sim/paced_line.h"
 
 #include <QByteArray>
 #include <QList>

@@ -4,7 +4,7 @@
 #include "sequence/start_log.h"
 #include "settings/more_settings.h"
 
-#include "files.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>

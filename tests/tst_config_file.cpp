@@ -1,5 +1,5 @@
-#include "files.h"
 #include "settings/config_file.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>

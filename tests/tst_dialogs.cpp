@@ -4,7 +4,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QAction>
 #include <QDir>

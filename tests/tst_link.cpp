@@ -3,7 +3,7 @@
 #include "io/module_protocol.h"
 #include "io/port_catalog.h"
 #include "io/serial_link.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

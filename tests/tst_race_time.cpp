@@ -2,7 +2,7 @@
 // module: the gate is dropped by the beep-1 step and the beam is broken on the module.
 #include "dialogs/frmDebug_window.h"
 #include "sequence/race_clock.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 // Loading and saving config.dat through the main window and its settings controls.
 #include "settings/config_file.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QAction>
 #include <QDir>

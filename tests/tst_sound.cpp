@@ -1,10 +1,10 @@
 // The sound service: decoding every WAV encoding into the player's format, and the
 // PulseAudio player playing into a private server's null sink whose output is recorded.
-#include "pulse_server.h"
 #include "sound/decoder_pulse.h"
 #include "sound/player.h"
 #include "sound/tone.h"
 #include "sound/wav.h"
+#include "tests/support/pulse_server.h"
 
 #include <QDir>
 #include <QFile>

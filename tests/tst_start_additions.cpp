@@ -6,7 +6,7 @@
 #include "dialogs/frmStart_log.h"
 #include "sequence/start_log.h"
 #include "settings/more_settings.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QAction>
 #include <QCheckBox>

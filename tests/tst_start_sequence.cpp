@@ -4,7 +4,7 @@
 #include "app/lamp.h"
 #include "sequence/clocks.h"
 #include "sequence/step_timing.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QPushButton>
 #include <QRadioButton>

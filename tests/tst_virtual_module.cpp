@@ -1,6 +1,6 @@
 // The virtual module, exercised the way the program uses it: a real QSerialPort
 // on the pseudo-terminal, blocking waits, no event loop.
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
