@@ -1,4 +1,4 @@
-#include "audio_onsets.h"
+#include "bench/audio_onsets.h"
 
 #include "sound/decoder_pulse.h"
 
@@ -29,7 +29,7 @@ qint64 ToneFinder::leadInNs(const QString& file) {
     if (const std::optional<SoundBuffer> sound = decodeSoundFile(QDir(folder_).filePath(file))) {
         for (std::size_t i = 0; i < sound->samples.size(); ++i) {
             if (std::abs(sound->samples[i]) > Level) {
-                leadIn = qint64(i / kPlayerChannels) * 1'000'000'000 / kPlayerRate;
+                leadIn = qint64(i / Player_Channels) * 1'000'000'000 / Player_Rate;
                 break;
             }
         }
@@ -41,7 +41,7 @@ qint64 ToneFinder::leadInNs(const QString& file) {
 std::optional<qint64> ToneFinder::onset(const test::Recording& recording, const QString& file,
                                         qint64 callNs) {
     const std::vector<float>& samples = recording.samples();
-    const std::size_t quiet = std::size_t(Quiet_Before_Ns * test::Recording::kRate / 1'000'000'000);
+    const std::size_t quiet = std::size_t(Quiet_Before_Ns * test::Recording::Rate / 1'000'000'000);
     std::size_t lastLoud = 0;
     bool anyLoud = false;
     const std::size_t begin = recording.indexAt(callNs - Search_Before_Ns - Quiet_Before_Ns);

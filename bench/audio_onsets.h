@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pulse_server.h"
+#include "tests/support/pulse_server.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "busy_load.h"
+#include "bench/busy_load.h"
 
 #include <csignal>
 #include <sys/wait.h>

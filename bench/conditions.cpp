@@ -1,4 +1,4 @@
-#include "conditions.h"
+#include "bench/conditions.h"
 
 namespace korvane::bench {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "paced_line.h"
+#include "sim/paced_line.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "machine.h"
+#include "bench/machine.h"
 
 #include <QAbstractEventDispatcher>
 #include <QFile>

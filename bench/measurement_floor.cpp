@@ -1,6 +1,6 @@
-#include "measurement_floor.h"
+#include "bench/measurement_floor.h"
 
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QSerialPort>
 #include <QTemporaryDir>

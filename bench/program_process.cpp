@@ -1,6 +1,6 @@
-#include "program_process.h"
+#include "bench/program_process.h"
 
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QDir>
 #include <QFile>

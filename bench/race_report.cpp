@@ -1,6 +1,6 @@
-#include "race_report.h"
+#include "bench/race_report.h"
 
-#include "stats.h"
+#include "bench/stats.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "conditions.h"
-#include "recorded_figures.h"
+#include "bench/conditions.h"
+#include "bench/recorded_figures.h"
 
 #include <QDateTime>
 #include <QString>

@@ -16,14 +16,14 @@
 //   korvane-race-bench [--races n] [--reads n] [--out file] ...   (see --help)
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
-#include "bench_options.h"
-#include "busy_load.h"
-#include "conditions.h"
-#include "event_loop.h"
-#include "machine.h"
-#include "race_report.h"
-#include "stats.h"
-#include "virtual_module.h"
+#include "bench/bench_options.h"
+#include "bench/busy_load.h"
+#include "bench/conditions.h"
+#include "bench/machine.h"
+#include "bench/race_report.h"
+#include "bench/stats.h"
+#include "sim/event_loop.h"
+#include "sim/virtual_module.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

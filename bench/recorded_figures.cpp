@@ -1,4 +1,4 @@
-#include "recorded_figures.h"
+#include "bench/recorded_figures.h"
 
 #include <QDir>
 #include <QFile>

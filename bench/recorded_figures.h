@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stats.h"
+#include "bench/stats.h"
 
 #include <QList>
 #include <QString>

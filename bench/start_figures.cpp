@@ -1,4 +1,4 @@
-#include "start_figures.h"
+#include "bench/start_figures.h"
 
 namespace korvane::bench {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timed_start.h"
+#include "bench/timed_start.h"
 
 #include <array>
 #include <vector>

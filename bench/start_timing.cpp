@@ -3,18 +3,18 @@
 // with the ideal timeline, on a pseudo-terminal and on a link paced as a real module's;
 // then the program's start-up, idle CPU and memory as a process of its own. Writes a
 // Markdown report (docs/timing.md) and prints it.
-#include "audio_onsets.h"
-#include "bench_options.h"
-#include "busy_load.h"
-#include "conditions.h"
-#include "machine.h"
-#include "measurement_floor.h"
-#include "program_process.h"
-#include "pulse_server.h"
+#include "bench/audio_onsets.h"
+#include "bench/bench_options.h"
+#include "bench/busy_load.h"
+#include "bench/conditions.h"
+#include "bench/machine.h"
+#include "bench/measurement_floor.h"
+#include "bench/program_process.h"
+#include "bench/timed_start.h"
+#include "bench/timing_report.h"
 #include "sequence/start_sounds.h"
 #include "sound/decoder_pulse.h"
-#include "timed_start.h"
-#include "timing_report.h"
+#include "tests/support/pulse_server.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
-#include "timed_start.h"
+#include "bench/timed_start.h"
 #include "sequence/trigger_table.h"
 
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include "app/message_box.h"
 #include "settings/config_file.h"

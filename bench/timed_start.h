@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/frmUSB_Main.h"
-#include "command_meaning.h"
-#include "stamping_sound_player.h"
-#include "virtual_module.h"
+#include "sim/command_meaning.h"
+#include "sim/stamping_sound_player.h"
+#include "sim/virtual_module.h"
 
 #include <QString>
 

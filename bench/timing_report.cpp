@@ -1,6 +1,6 @@
-#include "timing_report.h"
+#include "bench/timing_report.h"
 
-#include "stats.h"
+#include "bench/stats.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "conditions.h"
-#include "program_process.h"
-#include "recorded_figures.h"
-#include "start_figures.h"
+#include "bench/conditions.h"
+#include "bench/program_process.h"
+#include "bench/recorded_figures.h"
+#include "bench/start_figures.h"
 
 #include <QDateTime>
 #include <QList>

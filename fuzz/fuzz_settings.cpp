@@ -80,7 +80,7 @@ bool applyLine(int line, const QByteArray& value, LoadedSettings& settings) {
 LoadedSettings load(const QByteArray& bytes) {
     LoadedSettings settings;
     FieldReader reader(bytes);
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < Line_Count; ++line) {
         const auto field = reader.nextField();
         const auto value = field ? valueText(*field) : std::nullopt;
         if (!value || !applyLine(line, *value, settings))
@@ -103,7 +103,7 @@ void checkReaderProgress(const QByteArray& bytes) {
 
 // Any record, even one the load would refuse, must read back number for number.
 void checkWriterRoundTrip(const uint8_t* data, size_t size) {
-    std::array<qint16, kLineCount> values{};
+    std::array<qint16, Line_Count> values{};
     if (size < sizeof values)
         return;
     std::memcpy(values.data(), data, sizeof values);
@@ -111,7 +111,7 @@ void checkWriterRoundTrip(const uint8_t* data, size_t size) {
                                 values[3], values[4], values[5],
                                 values[6], values[7], values[8]};
     FieldReader reader(writeConfig(record));
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < Line_Count; ++line) {
         const auto field = reader.nextField();
         check(field.has_value());
         const auto value = valueText(*field);
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const LoadedSettings loaded = load(bytes);
     const QByteArray saved = writeConfig(loaded.record);
     LoadedSettings reloaded = load(saved);
-    check(reloaded.linesApplied == kLineCount);
+    check(reloaded.linesApplied == Line_Count);
     reloaded.linesApplied = loaded.linesApplied;
     check(reloaded == loaded);
     check(writeConfig(reloaded.record) == saved);

@@ -1,6 +1,6 @@
-#include "command_meaning.h"
+#include "sim/command_meaning.h"
 
-#include "module_commands.h"
+#include "sim/module_commands.h"
 
 namespace korvane::sim {
 

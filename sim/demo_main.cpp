@@ -11,15 +11,15 @@
 #include "app/frmUSB_Main.h"
 #include "app/lamp.h"
 #include "app/message_box.h"
-#include "command_meaning.h"
 #include "dialogs/frmStart_log.h"
-#include "event_loop.h"
-#include "gate_panel.h"
 #include "sequence/start_sounds.h"
 #include "sequence/trigger_table.h"
 #include "settings/config_file.h"
-#include "stamping_sound_player.h"
-#include "virtual_module.h"
+#include "sim/command_meaning.h"
+#include "sim/event_loop.h"
+#include "sim/gate_panel.h"
+#include "sim/stamping_sound_player.h"
+#include "sim/virtual_module.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

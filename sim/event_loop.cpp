@@ -1,4 +1,4 @@
-#include "event_loop.h"
+#include "sim/event_loop.h"
 
 #include <QEventLoop>
 #include <QTimer>

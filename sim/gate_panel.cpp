@@ -1,4 +1,4 @@
-#include "gate_panel.h"
+#include "sim/gate_panel.h"
 
 #include "app/lamp.h"
 
@@ -19,8 +19,8 @@ namespace korvane::sim {
 
 namespace {
 
-constexpr int LinesPerPort = 8;
-constexpr int PortB_First_Line = 8;
+constexpr int Lines_Per_Port = 8;
+constexpr int Port_B_First_Line = 8;
 constexpr int Recent_Commands = 6;
 constexpr char Port_Letters[3] = {'A', 'B', 'C'};
 
@@ -171,8 +171,8 @@ QWidget* GatePanel::makeLines() {
     for (int port = 0; port < 3; ++port) {
         grid->addWidget(new QLabel(QStringLiteral("Port %1").arg(QChar(Port_Letters[port]))),
                         2 * port, 0);
-        for (int bit = 0; bit < LinesPerPort; ++bit) {
-            const int index = port * LinesPerPort + bit;
+        for (int bit = 0; bit < Lines_Per_Port; ++bit) {
+            const int index = port * Lines_Per_Port + bit;
             lines_[index] = new Lamp(Line_On_Colour);
             lines_[index]->setFixedSize(18, 18);
             lineLabels_[index] = new QLabel;
@@ -182,7 +182,7 @@ QWidget* GatePanel::makeLines() {
             grid->addWidget(lineLabels_[index], 2 * port + 1, bit + 1, Qt::AlignHCenter);
         }
     }
-    for (int bit = 0; bit < LinesPerPort; ++bit)
+    for (int bit = 0; bit < Lines_Per_Port; ++bit)
         grid->setColumnStretch(bit + 1, 1);
     return box;
 }
@@ -212,11 +212,11 @@ void GatePanel::setRoles(const LineRoles& roles) {
 
 void GatePanel::relabelLines() {
     for (int index = 0; index < int(lines_.size()); ++index) {
-        const int bit = index % LinesPerPort;
+        const int bit = index % Lines_Per_Port;
         QString role;
-        if (index < LinesPerPort)
+        if (index < Lines_Per_Port)
             role = roles_.outputRole(bit);
-        else if (index < 2 * LinesPerPort)
+        else if (index < 2 * Lines_Per_Port)
             role = roles_.inputRole(bit);
         // One word a line keeps the columns narrow ("start button" on two lines).
         role.replace(QLatin1Char(' '), QLatin1Char('\n'));
@@ -240,7 +240,7 @@ void GatePanel::setFinishBeamDown(bool down) {
 void GatePanel::setInputDown(int line, bool down) {
     if (line < 0)
         return;
-    module_.setLine(PortB_First_Line + line, down);
+    module_.setLine(Port_B_First_Line + line, down);
     showPortsNow();
 }
 
@@ -270,10 +270,10 @@ void GatePanel::showPortsNow() {
 
 void GatePanel::showPorts(const PortBytes& ports) {
     for (int index = 0; index < int(lines_.size()); ++index)
-        lines_[index]->setLit((ports[index / LinesPerPort] >> (index % LinesPerPort)) & 1);
+        lines_[index]->setLit((ports[index / Lines_Per_Port] >> (index % Lines_Per_Port)) & 1);
     // Only lines 0..7 exist on port A; a role on another number shows nothing.
     const auto portALine = [&](int line) {
-        return line >= 0 && line < LinesPerPort && ((ports[0] >> line) & 1);
+        return line >= 0 && line < Lines_Per_Port && ((ports[0] >> line) & 1);
     };
     gate_->setUp(portALine(roles_.gate));
     const int lightLines[3] = {roles_.red, roles_.orange, roles_.green};

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "command_meaning.h"
-#include "virtual_module.h"
+#include "sim/command_meaning.h"
+#include "sim/virtual_module.h"
 
 #include <QWidget>
 

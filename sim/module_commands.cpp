@@ -1,4 +1,4 @@
-#include "module_commands.h"
+#include "sim/module_commands.h"
 
 #include "io/module_protocol.h"
 
@@ -15,23 +15,23 @@ struct Entry {
     CommandShape shape;
 };
 
-constexpr Entry kCommands[] = {
+constexpr Entry Commands[] = {
     {protocol::Identify, {CommandKind::Identify, 1, -1}},
-    {protocol::SetDirection, {CommandKind::SetDirection, 3, -1}},
-    {protocol::PortA, {CommandKind::WritePort, 2, 0}},
-    {protocol::PortB, {CommandKind::WritePort, 2, 1}},
-    {protocol::PortC, {CommandKind::WritePort, 2, 2}},
-    {protocol::LineOn, {CommandKind::LineOn, 2, -1}},
-    {protocol::LineOff, {CommandKind::LineOff, 2, -1}},
-    {readLetter(protocol::PortA), {CommandKind::ReadPort, 1, 0}},
-    {readLetter(protocol::PortB), {CommandKind::ReadPort, 1, 1}},
-    {readLetter(protocol::PortC), {CommandKind::ReadPort, 1, 2}},
+    {protocol::Set_Direction, {CommandKind::SetDirection, 3, -1}},
+    {protocol::Port_A, {CommandKind::WritePort, 2, 0}},
+    {protocol::Port_B, {CommandKind::WritePort, 2, 1}},
+    {protocol::Port_C, {CommandKind::WritePort, 2, 2}},
+    {protocol::Line_On, {CommandKind::LineOn, 2, -1}},
+    {protocol::Line_Off, {CommandKind::LineOff, 2, -1}},
+    {readLetter(protocol::Port_A), {CommandKind::ReadPort, 1, 0}},
+    {readLetter(protocol::Port_B), {CommandKind::ReadPort, 1, 1}},
+    {readLetter(protocol::Port_C), {CommandKind::ReadPort, 1, 2}},
 };
 
 } // namespace
 
 CommandShape commandShape(char first) {
-    for (const Entry& entry : kCommands) {
+    for (const Entry& entry : Commands) {
         if (entry.first == first)
             return entry.shape;
     }

@@ -4,7 +4,7 @@
 //   korvane-virtual-module [--line-rate] [--latency ms] [link-path]
 // --line-rate paces both directions at 9600 baud; --latency holds replies back as a USB
 // adapter's latency timer does (1 and 16 ms are usual settings).
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,7 +15,7 @@
 using korvane::sim::VirtualModule;
 
 namespace {
-void Quit(int) {
+void quit(int) {
     QCoreApplication::quit();
 }
 } // namespace
@@ -62,7 +62,7 @@ int main(int argc, char* argv[]) {
         serving += QStringLiteral(", replies held back %1 ms by the adapter").arg(latencyMs);
     std::printf("%s\n", qPrintable(serving));
     std::fflush(stdout);
-    std::signal(SIGINT, Quit);
-    std::signal(SIGTERM, Quit);
+    std::signal(SIGINT, quit);
+    std::signal(SIGTERM, quit);
     return app.exec();
 }

@@ -1,6 +1,6 @@
-#include "stamping_sound_player.h"
+#include "sim/stamping_sound_player.h"
 
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 namespace korvane::sim {
 

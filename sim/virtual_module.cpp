@@ -1,6 +1,6 @@
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
-#include "module_commands.h"
+#include "sim/module_commands.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,9 +22,9 @@ namespace korvane::sim {
 
 namespace {
 
-constexpr int LineCount = 24;
-constexpr qint64 NsPerMs = 1'000'000;
-constexpr qint64 NsPerS = 1'000'000'000;
+constexpr int Line_Count = 24;
+constexpr qint64 Ns_Per_Ms = 1'000'000;
+constexpr qint64 Ns_Per_S = 1'000'000'000;
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -59,88 +59,88 @@ QString describe(const QByteArray& command) {
 }
 
 VirtualModule::VirtualModule(const QString& linkPath)
-    : m_linkPath(linkPath) {
+    : linkPath_(linkPath) {
     // Until the program sets them, every line is an input, as on power-up.
-    m_directions.fill(0xFF);
+    directions_.fill(0xFF);
 }
 
 VirtualModule::~VirtualModule() {
     unplug();
-    closeFd(m_wakeFd);
+    closeFd(wakeFd_);
 }
 
 bool VirtualModule::start() {
     if (isPlugged())
         return true;
-    if (m_wakeFd < 0)
-        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0 || !openPty())
+    if (wakeFd_ < 0)
+        wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0 || !openPty())
         return false;
     if (!pointLinkAtSlave()) {
         closePty();
         return false;
     }
     {
-        std::lock_guard lock(m_mutex);
-        m_plugged = true;
-        m_pendingReplies.clear();
+        std::lock_guard lock(mutex_);
+        plugged_ = true;
+        pendingReplies_.clear();
     }
     startThread();
     return true;
 }
 
 QString VirtualModule::devicePath() const {
-    return m_linkPath.isEmpty() ? slavePath() : m_linkPath;
+    return linkPath_.isEmpty() ? slavePath() : linkPath_;
 }
 
 QString VirtualModule::slavePath() const {
-    std::lock_guard lock(m_mutex);
-    return m_slavePath;
+    std::lock_guard lock(mutex_);
+    return slavePath_;
 }
 
 void VirtualModule::setIdentification(const QByteArray& reply) {
-    std::lock_guard lock(m_mutex);
-    m_identification = reply;
+    std::lock_guard lock(mutex_);
+    identification_ = reply;
 }
 
 void VirtualModule::setReplyDelayMs(int ms) {
-    std::lock_guard lock(m_mutex);
-    m_replyDelayMs = qMax(0, ms);
+    std::lock_guard lock(mutex_);
+    replyDelayMs_ = qMax(0, ms);
 }
 
 void VirtualModule::setSilent(bool silent) {
-    std::lock_guard lock(m_mutex);
-    m_silent = silent;
+    std::lock_guard lock(mutex_);
+    silent_ = silent;
 }
 
 void VirtualModule::setDoubleReply(bool on) {
-    std::lock_guard lock(m_mutex);
-    m_doubleReply = on;
+    std::lock_guard lock(mutex_);
+    doubleReply_ = on;
 }
 
 void VirtualModule::injectBytes(const QByteArray& bytes) {
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_plugged)
+        std::lock_guard lock(mutex_);
+        if (!plugged_)
             return;
-        m_pendingReplies.emplace(monotonicNs(), bytes);
+        pendingReplies_.emplace(monotonicNs(), bytes);
     }
     wake();
 }
 
 void VirtualModule::setSplitReply(int firstBytes, int restDelayMs) {
-    std::lock_guard lock(m_mutex);
-    m_splitAfter = qMax(0, firstBytes);
-    m_splitDelayMs = qMax(0, restDelayMs);
+    std::lock_guard lock(mutex_);
+    splitAfter_ = qMax(0, firstBytes);
+    splitDelayMs_ = qMax(0, restDelayMs);
 }
 
 void VirtualModule::setPacing(LinePacing pacing) {
     pacing.adapterLatencyMs = qMax(0, pacing.adapterLatencyMs);
     bool plugged = false;
     {
-        std::lock_guard lock(m_mutex);
-        m_pacing = pacing;
-        plugged = m_plugged;
+        std::lock_guard lock(mutex_);
+        pacing_ = pacing;
+        plugged = plugged_;
     }
     if (plugged)
         wake(); // the thread may be asleep with the lines set up as they were
@@ -150,40 +150,40 @@ void VirtualModule::setPort(char port, quint8 value) {
     const int index = portIndex(port);
     if (index < 0)
         return;
-    std::lock_guard lock(m_mutex);
-    m_ports[index] = value;
+    std::lock_guard lock(mutex_);
+    ports_[index] = value;
 }
 
 quint8 VirtualModule::port(char port) const {
     const int index = portIndex(port);
     if (index < 0)
         return 0;
-    std::lock_guard lock(m_mutex);
-    return m_ports[index];
+    std::lock_guard lock(mutex_);
+    return ports_[index];
 }
 
 void VirtualModule::setLine(int line, bool on) {
-    if (line < 0 || line >= LineCount)
+    if (line < 0 || line >= Line_Count)
         return;
     const auto bit = quint8(1u << (line % 8));
-    std::lock_guard lock(m_mutex);
-    quint8& value = m_ports[line / 8];
+    std::lock_guard lock(mutex_);
+    quint8& value = ports_[line / 8];
     value = on ? quint8(value | bit) : quint8(value & ~bit);
 }
 
 bool VirtualModule::line(int line) const {
-    if (line < 0 || line >= LineCount)
+    if (line < 0 || line >= Line_Count)
         return false;
-    std::lock_guard lock(m_mutex);
-    return (m_ports[line / 8] >> (line % 8)) & 1u;
+    std::lock_guard lock(mutex_);
+    return (ports_[line / 8] >> (line % 8)) & 1u;
 }
 
 quint8 VirtualModule::direction(char port) const {
     const int index = portIndex(port);
     if (index < 0)
         return 0;
-    std::lock_guard lock(m_mutex);
-    return m_directions[index];
+    std::lock_guard lock(mutex_);
+    return directions_[index];
 }
 
 void VirtualModule::unplug(Power power) {
@@ -193,12 +193,12 @@ void VirtualModule::unplug(Power power) {
     closePty();
     // A link left dangling could later lead to a pty that some other process got.
     removeLink();
-    std::lock_guard lock(m_mutex);
-    m_plugged = false;
-    m_pendingReplies.clear();
+    std::lock_guard lock(mutex_);
+    plugged_ = false;
+    pendingReplies_.clear();
     if (power == Power::Lost) {
-        m_ports.fill(0x00);
-        m_directions.fill(0xFF);
+        ports_.fill(0x00);
+        directions_.fill(0xFF);
     }
 }
 
@@ -206,33 +206,33 @@ bool VirtualModule::replug(const QString& linkPath) {
     if (isPlugged())
         return false;
     if (!linkPath.isEmpty())
-        m_linkPath = linkPath;
+        linkPath_ = linkPath;
     return start();
 }
 
 bool VirtualModule::isPlugged() const {
-    std::lock_guard lock(m_mutex);
-    return m_plugged;
+    std::lock_guard lock(mutex_);
+    return plugged_;
 }
 
 QList<VirtualModule::Command> VirtualModule::commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    std::lock_guard lock(mutex_);
+    return commands_;
 }
 
 void VirtualModule::clearCommands() {
-    std::lock_guard lock(m_mutex);
-    m_commands.clear();
+    std::lock_guard lock(mutex_);
+    commands_.clear();
 }
 
 bool VirtualModule::waitForCommands(int count, int timeoutMs) const {
-    std::unique_lock lock(m_mutex);
-    return m_commandLogged.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
-                                    [&] { return m_commands.size() >= count; });
+    std::unique_lock lock(mutex_);
+    return commandLogged_.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
+                                   [&] { return commands_.size() >= count; });
 }
 
 void VirtualModule::setOnCommand(std::function<void(const Command&)> cb) {
-    m_onCommand = std::move(cb);
+    onCommand_ = std::move(cb);
 }
 
 bool VirtualModule::openPty() {
@@ -259,23 +259,23 @@ bool VirtualModule::openPty() {
     }
     // The slave stays open here too: without it the pty hangs up whenever the
     // program closes its port between discovery probes.
-    m_masterFd = master;
-    m_slaveFd = slave;
-    std::lock_guard lock(m_mutex);
-    m_slavePath = QString::fromLocal8Bit(name);
+    masterFd_ = master;
+    slaveFd_ = slave;
+    std::lock_guard lock(mutex_);
+    slavePath_ = QString::fromLocal8Bit(name);
     return true;
 }
 
 void VirtualModule::closePty() {
-    closeFd(m_masterFd);
-    closeFd(m_slaveFd);
+    closeFd(masterFd_);
+    closeFd(slaveFd_);
 }
 
 bool VirtualModule::pointLinkAtSlave() {
-    if (m_linkPath.isEmpty())
+    if (linkPath_.isEmpty())
         return true;
-    const QByteArray link = QFile::encodeName(m_linkPath);
-    const QFileInfo info(m_linkPath);
+    const QByteArray link = QFile::encodeName(linkPath_);
+    const QFileInfo info(linkPath_);
     // Made under a hidden name and renamed over the link, so the link never goes missing.
     const QByteArray temp = QFile::encodeName(
         info.path() + QStringLiteral("/.%1.%2").arg(info.fileName()).arg(::getpid()));
@@ -291,56 +291,56 @@ bool VirtualModule::pointLinkAtSlave() {
 }
 
 void VirtualModule::removeLink() {
-    if (m_linkPath.isEmpty())
+    if (linkPath_.isEmpty())
         return;
-    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QByteArray link = QFile::encodeName(linkPath_);
     if (isSymLink(link))
         ::unlink(link.constData());
 }
 
 void VirtualModule::startThread() {
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = false;
+        std::lock_guard lock(mutex_);
+        stopping_ = false;
     }
-    m_thread = std::thread(&VirtualModule::run, this, m_masterFd);
+    thread_ = std::thread(&VirtualModule::run, this, masterFd_);
 }
 
 void VirtualModule::stopThread() {
-    if (!m_thread.joinable())
+    if (!thread_.joinable())
         return;
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
     }
     wake();
-    m_thread.join();
+    thread_.join();
 }
 
 void VirtualModule::wake() {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
 void VirtualModule::run(int masterFd) {
-    m_partial.clear();
-    m_toModule.clear();
-    m_toProgram.clear();
+    partial_.clear();
+    toModule_.clear();
+    toProgram_.clear();
     QByteArray out; // reply bytes on the program's side of the line, not yet taken by the pty
     bool masterUsable = true;
     for (;;) {
         takeArrivedCommands(monotonicNs());
         qint64 nextDueNs = -1;
         {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
+            std::lock_guard lock(mutex_);
+            if (stopping_)
                 return;
             configureLines();
             nextDueNs = sendDueReplies(monotonicNs());
         }
-        for (const PacedLine::Byte& byte : m_toProgram.takeArrived(monotonicNs()))
+        for (const PacedLine::Byte& byte : toProgram_.takeArrived(monotonicNs()))
             out.append(byte.value);
-        for (const qint64 dueNs : {m_toModule.nextArrivalNs(), m_toProgram.nextArrivalNs()}) {
+        for (const qint64 dueNs : {toModule_.nextArrivalNs(), toProgram_.nextArrivalNs()}) {
             if (dueNs >= 0 && (nextDueNs < 0 || dueNs < nextDueNs))
                 nextDueNs = dueNs;
         }
@@ -350,18 +350,18 @@ void VirtualModule::run(int masterFd) {
             masterUsable = writeOut(masterFd, out);
 
         const short masterEvents = short(POLLIN | (out.isEmpty() ? 0 : POLLOUT));
-        pollfd fds[2] = {{masterUsable ? masterFd : -1, masterEvents, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{masterUsable ? masterFd : -1, masterEvents, 0}, {wakeFd_, POLLIN, 0}};
         timespec timeout{};
         if (nextDueNs >= 0) {
             const qint64 waitNs = qMax<qint64>(0, nextDueNs - monotonicNs());
-            timeout = {time_t(waitNs / NsPerS), long(waitNs % NsPerS)};
+            timeout = {time_t(waitNs / Ns_Per_S), long(waitNs % Ns_Per_S)};
         }
         if (::ppoll(fds, 2, nextDueNs >= 0 ? &timeout : nullptr, nullptr) < 0)
             continue; // EINTR; the loop checks for stop first
 
         if (fds[1].revents & POLLIN) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = ::read(m_wakeFd, &count, sizeof count);
+            [[maybe_unused]] const auto got = ::read(wakeFd_, &count, sizeof count);
         }
         if (fds[0].revents & POLLIN) {
             masterUsable = readFromProgram(masterFd);
@@ -379,30 +379,30 @@ bool VirtualModule::readFromProgram(int masterFd) {
     const qint64 readNs = monotonicNs();
     {
         // Paced as set now, though the thread may not have looped since a change.
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(mutex_);
         configureLines();
     }
-    m_toModule.send(buffer, got, readNs);
+    toModule_.send(buffer, got, readNs);
     return true;
 }
 
 void VirtualModule::configureLines() {
-    const qint64 byteNs = m_pacing.lineRate ? PacedLine::Byte_Ns : 0;
-    m_toModule.configure(byteNs, 0); // the module's UART takes each byte as it comes
-    m_toProgram.configure(byteNs, m_pacing.adapterLatencyMs * NsPerMs);
+    const qint64 byteNs = pacing_.lineRate ? PacedLine::Byte_Ns : 0;
+    toModule_.configure(byteNs, 0); // the module's UART takes each byte as it comes
+    toProgram_.configure(byteNs, pacing_.adapterLatencyMs * Ns_Per_Ms);
 }
 
 void VirtualModule::takeArrivedCommands(qint64 nowNs) {
-    for (const PacedLine::Byte& byte : m_toModule.takeArrived(nowNs))
+    for (const PacedLine::Byte& byte : toModule_.takeArrived(nowNs))
         handleByte(byte.value, byte.atNs);
 }
 
 void VirtualModule::handleByte(char byte, qint64 atNs) {
     // A byte stream: a command may arrive split over several reads.
-    m_partial.append(byte);
-    if (m_partial.size() == commandShape(m_partial.at(0)).length) {
-        apply(m_partial, atNs);
-        m_partial.clear();
+    partial_.append(byte);
+    if (partial_.size() == commandShape(partial_.at(0)).length) {
+        apply(partial_, atNs);
+        partial_.clear();
     }
 }
 
@@ -410,21 +410,21 @@ void VirtualModule::apply(const QByteArray& command, qint64 atNs) {
     // A copy of its own: the parser's buffer is reused on this thread.
     const Command logged{atNs, QByteArray(command.constData(), command.size())};
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(mutex_);
         applyLocked(command);
-        const QByteArray reply = m_silent ? QByteArray() : replyLocked(command);
-        const qint64 dueNs = atNs + m_replyDelayMs * NsPerMs;
-        if (m_splitAfter > 0 && reply.size() > m_splitAfter) {
-            m_pendingReplies.emplace(dueNs, reply.left(m_splitAfter));
-            m_pendingReplies.emplace(dueNs + m_splitDelayMs * NsPerMs, reply.mid(m_splitAfter));
+        const QByteArray reply = silent_ ? QByteArray() : replyLocked(command);
+        const qint64 dueNs = atNs + replyDelayMs_ * Ns_Per_Ms;
+        if (splitAfter_ > 0 && reply.size() > splitAfter_) {
+            pendingReplies_.emplace(dueNs, reply.left(splitAfter_));
+            pendingReplies_.emplace(dueNs + splitDelayMs_ * Ns_Per_Ms, reply.mid(splitAfter_));
         } else if (!reply.isEmpty()) {
-            m_pendingReplies.emplace(dueNs, reply);
+            pendingReplies_.emplace(dueNs, reply);
         }
-        m_commands.append(logged);
+        commands_.append(logged);
     }
-    m_commandLogged.notify_all();
-    if (m_onCommand)
-        m_onCommand(logged);
+    commandLogged_.notify_all();
+    if (onCommand_)
+        onCommand_(logged);
 }
 
 void VirtualModule::applyLocked(const QByteArray& command) {
@@ -434,18 +434,18 @@ void VirtualModule::applyLocked(const QByteArray& command) {
         // The port by its upper-case letter, as in a write.
         const CommandShape target = commandShape(command.at(1));
         if (target.kind == CommandKind::WritePort)
-            m_directions[target.port] = quint8(command.at(2));
+            directions_[target.port] = quint8(command.at(2));
         break;
     }
     case CommandKind::WritePort:
-        m_ports[shape.port] = quint8(command.at(1));
+        ports_[shape.port] = quint8(command.at(1));
         break;
     case CommandKind::LineOn:
     case CommandKind::LineOff: {
         const int line = quint8(command.at(1));
-        if (line < LineCount) {
+        if (line < Line_Count) {
             const auto bit = quint8(1u << (line % 8));
-            quint8& value = m_ports[line / 8];
+            quint8& value = ports_[line / 8];
             value = shape.kind == CommandKind::LineOn ? quint8(value | bit) : quint8(value & ~bit);
         }
         break;
@@ -460,21 +460,21 @@ void VirtualModule::applyLocked(const QByteArray& command) {
 QByteArray VirtualModule::replyLocked(const QByteArray& command) {
     const CommandShape shape = commandShape(command.at(0));
     if (shape.kind == CommandKind::Identify)
-        return m_identification;
+        return identification_;
     if (shape.kind == CommandKind::ReadPort) {
-        const QByteArray value(1, char(m_ports[shape.port]));
-        return m_doubleReply ? value + value : value;
+        const QByteArray value(1, char(ports_[shape.port]));
+        return doubleReply_ ? value + value : value;
     }
     return {};
 }
 
 qint64 VirtualModule::sendDueReplies(qint64 nowNs) {
-    auto it = m_pendingReplies.begin();
+    auto it = pendingReplies_.begin();
     // Each goes on the line when it was due, not when this thread woke up for it.
-    for (; it != m_pendingReplies.end() && it->first <= nowNs; ++it)
-        m_toProgram.send(it->second.constData(), it->second.size(), it->first);
-    m_pendingReplies.erase(m_pendingReplies.begin(), it);
-    return m_pendingReplies.empty() ? -1 : m_pendingReplies.begin()->first;
+    for (; it != pendingReplies_.end() && it->first <= nowNs; ++it)
+        toProgram_.send(it->second.constData(), it->second.size(), it->first);
+    pendingReplies_.erase(pendingReplies_.begin(), it);
+    return pendingReplies_.empty() ? -1 : pendingReplies_.begin()->first;
 }
 
 bool VirtualModule::writeOut(int masterFd, QByteArray& out) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "paced_line.h"
 #include "sequence/clocks.h"
+#include "sim/paced_line.h"
 
 #include <QByteArray>
 #include <QList>
@@ -86,7 +86,7 @@ public:
     void setOnCommand(std::function<void(const Command&)> cb);
 
 private:
-    static constexpr int PortCount = 3;
+    static constexpr int Port_Count = 3;
 
     bool openPty();
     void closePty();
@@ -107,36 +107,36 @@ private:
     void configureLines();               // mutex held
     bool writeOut(int masterFd, QByteArray& out);
 
-    QString m_linkPath; // changed only while the module thread is stopped
-    std::function<void(const Command&)> m_onCommand;
+    QString linkPath_; // changed only while the module thread is stopped
+    std::function<void(const Command&)> onCommand_;
 
     // Owned by the controlling thread while the module thread is stopped.
-    int m_masterFd = -1;
-    int m_slaveFd = -1;
-    int m_wakeFd = -1;
-    std::thread m_thread;
+    int masterFd_ = -1;
+    int slaveFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread thread_;
 
     // Owned by the module thread.
-    QByteArray m_partial; // a command whose last bytes have not arrived yet
-    PacedLine m_toModule;
-    PacedLine m_toProgram;
+    QByteArray partial_; // a command whose last bytes have not arrived yet
+    PacedLine toModule_;
+    PacedLine toProgram_;
 
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_commandLogged;
-    QString m_slavePath;
-    bool m_plugged = false;
-    bool m_stopping = false;
-    QByteArray m_identification = "USB I/O 24R1\r\n";
-    int m_replyDelayMs = 0;
-    bool m_silent = false;
-    bool m_doubleReply = false;
-    int m_splitAfter = 0; // 0: replies go out whole
-    int m_splitDelayMs = 0;
-    LinePacing m_pacing;
-    std::array<quint8, PortCount> m_ports{};
-    std::array<quint8, PortCount> m_directions{};
-    std::multimap<qint64, QByteArray> m_pendingReplies; // when they go out -> bytes, in order
-    QList<Command> m_commands;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable commandLogged_;
+    QString slavePath_;
+    bool plugged_ = false;
+    bool stopping_ = false;
+    QByteArray identification_ = "USB I/O 24R1\r\n";
+    int replyDelayMs_ = 0;
+    bool silent_ = false;
+    bool doubleReply_ = false;
+    int splitAfter_ = 0; // 0: replies go out whole
+    int splitDelayMs_ = 0;
+    LinePacing pacing_;
+    std::array<quint8, Port_Count> ports_{};
+    std::array<quint8, Port_Count> directions_{};
+    std::multimap<qint64, QByteArray> pendingReplies_; // when they go out -> bytes, in order
+    QList<Command> commands_;
 };
 
 } // namespace korvane::sim

@@ -1,9 +1,9 @@
 // The "More settings" and "Start log" windows on their own, on files in a private folder.
 #include "dialogs/frmMore_settings.h"
 #include "dialogs/frmStart_log.h"
-#include "files.h"
 #include "sequence/start_log.h"
-#include "test_rig.h"
+#include "tests/support/files.h"
+#include "tests/support/test_rig.h"
 
 #include <QCheckBox>
 #include <QComboBox>

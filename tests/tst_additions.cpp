@@ -4,7 +4,7 @@
 #include "sequence/start_log.h"
 #include "settings/more_settings.h"
 
-#include "files.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -194,25 +194,25 @@ void AdditionsTest::pulseLineMustBeItsOwn() {
 }
 
 void AdditionsTest::delaysCoverTheWholeRangeEvenly() {
-    constexpr int Draws = 100000;
-    constexpr int Spans = 26; // of 100 ms each, the last one ending at 2700
-    std::array<int, Spans> inSpan{};
+    constexpr int draws = 100000;
+    constexpr int spans = 26; // of 100 ms each, the last one ending at 2700
+    std::array<int, spans> inSpan{};
     int lowest = INT_MAX;
     int highest = INT_MIN;
     qint64 sum = 0;
-    for (int i = 0; i < Draws; ++i) {
+    for (int i = 0; i < draws; ++i) {
         const int ms = drawRandomDelayMs();
         lowest = std::min(lowest, ms);
         highest = std::max(highest, ms);
         sum += ms;
-        ++inSpan[std::min(Spans - 1, (ms - 100) / 100)];
+        ++inSpan[std::min(spans - 1, (ms - 100) / 100)];
     }
     // Each end has one chance in 2601 a draw: missing one in 100000 draws takes e^-38.
     QCOMPARE(lowest, 100);
     QCOMPARE(highest, 2700);
-    QVERIFY(qAbs(double(sum) / Draws - 1400.0) < 15.0);
+    QVERIFY(qAbs(double(sum) / draws - 1400.0) < 15.0);
     for (int count : inSpan)
-        QVERIFY2(qAbs(count - Draws / Spans) < Draws / Spans / 8,
+        QVERIFY2(qAbs(count - draws / spans) < draws / spans / 8,
                  qPrintable(QString::number(count)));
 }
 

@@ -1,5 +1,5 @@
-#include "files.h"
 #include "settings/config_file.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,9 +28,9 @@ QList<QByteArray> allFields(const QByteArray& data) {
 // Reads the nine lines back the way the load does; nullopt at the first bad line.
 std::optional<SettingsRecord> readRecord(const QByteArray& file) {
     FieldReader reader(file);
-    std::array<qint16, kLineCount> numbers{};
+    std::array<qint16, Line_Count> numbers{};
     bool panel = false;
-    for (int line = 0; line < kLineCount; ++line) {
+    for (int line = 0; line < Line_Count; ++line) {
         const auto field = reader.nextField();
         const auto value = field ? valueText(*field) : std::nullopt;
         if (!value)
@@ -50,15 +50,15 @@ std::optional<SettingsRecord> readRecord(const QByteArray& file) {
                           numbers[5], numbers[6], numbers[7], numbers[8]};
 }
 
-const QByteArray kStartValuesFile = "\"150'     Beep speed (100 to 500)\"\r\n"
-                                    "\"0'       Gate timing (0 to 3)\"\r\n"
-                                    "\"F'       Veiw race timer (T or F\"\r\n"
-                                    "\"0'       Gate IO pin (Port A)\"\r\n"
-                                    "\"0'       Red Light IO pin (Port A)\"\r\n"
-                                    "\"0'       Orange Light IO pin (Port A)\"\r\n"
-                                    "\"0'       Green Light IO pin (Port A\"\r\n"
-                                    "\"0'       Start Button IO Pin (Port B)\"\r\n"
-                                    "\"0'       Finish Beam IO Pin (Port B)\"\r\n";
+const QByteArray Start_Values_File = "\"150'     Beep speed (100 to 500)\"\r\n"
+                                     "\"0'       Gate timing (0 to 3)\"\r\n"
+                                     "\"F'       Veiw race timer (T or F\"\r\n"
+                                     "\"0'       Gate IO pin (Port A)\"\r\n"
+                                     "\"0'       Red Light IO pin (Port A)\"\r\n"
+                                     "\"0'       Orange Light IO pin (Port A)\"\r\n"
+                                     "\"0'       Green Light IO pin (Port A\"\r\n"
+                                     "\"0'       Start Button IO Pin (Port B)\"\r\n"
+                                     "\"0'       Finish Beam IO Pin (Port B)\"\r\n";
 
 } // namespace
 
@@ -275,14 +275,14 @@ void TestConfigFile::maskToPinInvertsPinToMask() {
 
 void TestConfigFile::writerProducesTheStartValuesFileByteExact() {
     const QByteArray file = writeConfig(SettingsRecord{});
-    QCOMPARE(file, kStartValuesFile);
+    QCOMPARE(file, Start_Values_File);
     QCOMPARE(file.indexOf("\r\n") + 2, 36);
 
     // Every label sits between the value and the closing quote of its own line.
     const QList<QByteArray> lines = file.split('\n');
-    QCOMPARE(lines.size(), kLineCount + 1);
+    QCOMPARE(lines.size(), Line_Count + 1);
     QVERIFY(lines.last().isEmpty());
-    for (int line = 0; line < kLineCount; ++line)
+    for (int line = 0; line < Line_Count; ++line)
         QVERIFY(lines[line].endsWith(QByteArray(lineLabels()[line]) + "\"\r"));
 }
 
@@ -301,7 +301,7 @@ void TestConfigFile::writtenRecordReadsBackUnchanged() {
     QCOMPARE(readRecord(file), std::optional<SettingsRecord>(record));
     // Nothing but the nine lines: a tenth read finds the end of the file.
     FieldReader reader(file);
-    for (int line = 0; line < kLineCount; ++line)
+    for (int line = 0; line < Line_Count; ++line)
         QVERIFY(reader.nextField());
     QVERIFY(!reader.nextField());
 }

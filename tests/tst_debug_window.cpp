@@ -1,6 +1,6 @@
 // The I/O debug window on the real main window and link, against the virtual module.
 #include "dialogs/frmDebug_window.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QAction>
 #include <QDir>
@@ -22,7 +22,7 @@ namespace {
 
 const QString Wrong_Password_Text = QStringLiteral("Invalid Password, try again!");
 
-Password_Dialog* Open_Dialog(WindowUnderTest& w, bool exitDialog) {
+Password_Dialog* openDialog(WindowUnderTest& w, bool exitDialog) {
     if (exitDialog) {
         w->Exit_Click();
         return w->Logout_Dialog.data();
@@ -31,7 +31,7 @@ Password_Dialog* Open_Dialog(WindowUnderTest& w, bool exitDialog) {
     return w->Login_Dialog.data();
 }
 
-void Log_In(WindowUnderTest& w) {
+void logIn(WindowUnderTest& w) {
     w->Log_In_Click();
     QTest::keyClicks(w->Login_Dialog->txtPassword, QStringLiteral("plumtree"));
     w->Login_Dialog->cmdOK->click();
@@ -124,7 +124,7 @@ void DialogsTest::passwordDialogsHaveTheirLayoutAndPlace() {
     QFETCH(QString, caption);
     ModuleRig rig;
     WindowUnderTest w(rig);
-    Password_Dialog* dialog = Open_Dialog(w, exitDialog);
+    Password_Dialog* dialog = openDialog(w, exitDialog);
     QVERIFY(dialog && dialog->isVisible());
     QVERIFY(!dialog->isModal());
     QCOMPARE(dialog->windowTitle(), caption);
@@ -166,7 +166,7 @@ void DialogsTest::passwordMustMatchWholeAndCaseSensitive() {
     ModuleRig rig;
     WindowUnderTest w(rig);
     MessageRecorder recorder;
-    Password_Dialog* dialog = Open_Dialog(w, exitDialog);
+    Password_Dialog* dialog = openDialog(w, exitDialog);
     QTest::keyClicks(dialog->txtPassword, typed);
     QCOMPARE(dialog->txtPassword->text(), typed);
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
@@ -290,14 +290,14 @@ void DialogsTest::logInAndLogOutChangeTheControlsInOrder() {
 void DialogsTest::loggingInAgainDoesNotReopenTheDebugWindow() {
     ModuleRig rig;
     WindowUnderTest w(rig);
-    Log_In(w);
+    logIn(w);
     w->Debug_io->trigger();
     QVERIFY(w->Debug_Window && w->Debug_Window->isVisible());
     w->Log_In->trigger();
     QTRY_VERIFY(w->Debug_Window.isNull()); // unloaded, not just hidden
     QVERIFY(!w->Debug_io->isEnabled());
 
-    Log_In(w);
+    logIn(w);
     QCOMPARE(w->Log_In->text(), QStringLiteral("Log Out"));
     QTest::qWait(50);
     QVERIFY(w->Debug_Window.isNull());
@@ -307,7 +307,7 @@ void DialogsTest::loggingInAgainDoesNotReopenTheDebugWindow() {
 void DialogsTest::exitCancelKeepsTheProgramAndTheAdministrator() {
     ModuleRig rig;
     WindowUnderTest w(rig);
-    Log_In(w);
+    logIn(w);
     w->Exit->trigger();
     frmLogout* dialog = w->Logout_Dialog;
     QVERIFY(dialog && dialog->isVisible());
@@ -358,8 +358,8 @@ void DialogsTest::closeBoxAsksForTheExitPassword() {
 }
 
 void DialogsTest::aboutBoxShowsTitleAndVersion() {
-    QCOMPARE(Version_Text(2, 1, 1), QStringLiteral("Version 2.1.1"));
-    QCOMPARE(Version_Text(10, 0, 12), QStringLiteral("Version 10.0.12"));
+    QCOMPARE(versionText(2, 1, 1), QStringLiteral("Version 2.1.1"));
+    QCOMPARE(versionText(10, 0, 12), QStringLiteral("Version 10.0.12"));
     ModuleRig rig;
     WindowUnderTest w(rig);
     w->About->trigger();

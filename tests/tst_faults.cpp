@@ -2,10 +2,10 @@
 // misbehaves, message boxes left open, a damaged config.dat, broken sound files and
 // bad ports in the scan. Cases other suites prove already are not repeated here.
 #include "dialogs/frmDebug_window.h"
-#include "pulse_server.h"
 #include "settings/config_file.h"
 #include "sound/wav.h"
-#include "start_helpers.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/start_helpers.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // The demo's "Virtual start gate": how it names module commands, and that its lamps and
 // buttons follow and drive the module's real lines (commands sent through the pty).
 #include "app/lamp.h"
-#include "command_meaning.h"
-#include "gate_panel.h"
-#include "virtual_module.h"
+#include "sim/command_meaning.h"
+#include "sim/gate_panel.h"
+#include "sim/virtual_module.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -3,7 +3,7 @@
 #include "io/module_protocol.h"
 #include "io/port_catalog.h"
 #include "io/serial_link.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -89,9 +89,9 @@ void LinkTest::commandsReachTheModuleAsTheDocumentedBytes() {
     link->write(QByteArray(1, protocol::Identify));
     protocol::writePortDirections(*link);
     link->write(protocol::writePortA(0x00));
-    link->write(protocol::lineCommand(protocol::LineOn, 0));
-    link->write(protocol::lineCommand(protocol::LineOff, 255));
-    link->write(protocol::readPort(protocol::PortB));
+    link->write(protocol::lineCommand(protocol::Line_On, 0));
+    link->write(protocol::lineCommand(protocol::Line_Off, 255));
+    link->write(protocol::readPort(protocol::Port_B));
     QVERIFY(module.waitForCommands(8, 2000));
     QList<QByteArray> received;
     for (const sim::VirtualModule::Command& command : module.commands())

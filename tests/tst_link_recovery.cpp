@@ -5,7 +5,7 @@
 #include "app/lamp.h"
 #include "sequence/trigger_table.h"
 #include "settings/config_file.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QLabel>
 #include <QPushButton>

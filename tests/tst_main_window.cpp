@@ -5,7 +5,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "sequence/trigger_table.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QAction>
 #include <QDir>

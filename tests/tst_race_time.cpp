@@ -2,7 +2,7 @@
 // module: the gate is dropped by the beep-1 step and the beam is broken on the module.
 #include "dialogs/frmDebug_window.h"
 #include "sequence/race_clock.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -319,8 +319,8 @@ void RaceTimeTest::strayByteOnTheLinkIsNoFinish() {
 
 void RaceTimeTest::beepsAfterTheDropKeepTheirIntervalWhileTheBeamIsRead() {
     StartRig& rig = *rig_;
-    constexpr int Beep_Ms = 200;
-    rig->HScroll1->setValue(Beep_Ms);
+    constexpr int beepMs = 200;
+    rig->HScroll1->setValue(beepMs);
     // Each read now blocks the window for 80 ms: one running into a beep would delay it.
     rig.module().setReplyDelayMs(80);
     dropGate(rig);
@@ -332,7 +332,7 @@ void RaceTimeTest::beepsAfterTheDropKeepTheirIntervalWhileTheBeamIsRead() {
         readsDuringBeeps += command.bytes == "b" && command.atNs > beep1 && command.atNs < beep4;
     QVERIFY(readsDuringBeeps > 0);
     // Each beep is armed by the one before, so any delay adds up over the three gaps.
-    const qint64 lateMs = msBetween(beep1, beep4) - 3 * Beep_Ms;
+    const qint64 lateMs = msBetween(beep1, beep4) - 3 * beepMs;
     QVERIFY2(lateMs <= 45, qPrintable(QStringLiteral("beeps 2 to 4 late by %1 ms").arg(lateMs)));
 }
 

@@ -1,6 +1,6 @@
 // Loading and saving config.dat through the main window and its settings controls.
 #include "settings/config_file.h"
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include <QAction>
 #include <QDir>
@@ -21,7 +21,7 @@ using namespace korvane;
 namespace {
 
 // A file in the program's own format, from nine value texts.
-QByteArray Config_Text(const QList<QByteArray>& values) {
+QByteArray configText(const QList<QByteArray>& values) {
     QByteArray text;
     for (int i = 0; i < values.size(); ++i)
         text += '"' + values[i] + config::lineLabels()[i] + "\"\r\n";
@@ -30,7 +30,7 @@ QByteArray Config_Text(const QList<QByteArray>& values) {
 
 const QList<QByteArray> Track_Values = {"250", "2", "T", "3", "4", "5", "6", "2", "7"};
 
-struct Settings_Window {
+struct SettingsWindow {
     test::ModuleRig rig;
     std::unique_ptr<test::WindowUnderTest> w = std::make_unique<test::WindowUnderTest>(rig);
     frmUSB_Main& operator*() { return **w; }
@@ -76,8 +76,8 @@ private slots:
 };
 
 void SettingsTest::trackFileIsAppliedToTheWindow() {
-    Settings_Window s;
-    s.write(Config_Text(Track_Values));
+    SettingsWindow s;
+    s.write(configText(Track_Values));
     s->Load_Settings();
     QCOMPARE(s->HScroll1->value(), 250);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("250"));
@@ -93,9 +93,9 @@ void SettingsTest::trackFileIsAppliedToTheWindow() {
 }
 
 void SettingsTest::startValuesSavedThenLoaded() {
-    Settings_Window s;
+    SettingsWindow s;
     s->Save_Settings_File();
-    QCOMPARE(s.read(), Config_Text({"150", "0", "F", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(s.read(), configText({"150", "0", "F", "0", "0", "0", "0", "0", "0"}));
     s->Load_Settings();
     QCOMPARE(s.gateTiming(), 0);
     // A mask of 0 was written as line 0, which reads back as the mask of line 0.
@@ -104,8 +104,8 @@ void SettingsTest::startValuesSavedThenLoaded() {
 }
 
 void SettingsTest::loadedFileSavesByteIdentical() {
-    Settings_Window s;
-    const QByteArray original = Config_Text(Track_Values);
+    SettingsWindow s;
+    const QByteArray original = configText(Track_Values);
     s.write(original);
     s->Load_Settings();
     s->Save_Settings_Click();
@@ -113,7 +113,7 @@ void SettingsTest::loadedFileSavesByteIdentical() {
     s->Save_Settings_Click();
     QCOMPARE(s.read(), original);
 
-    Settings_Window again;
+    SettingsWindow again;
     again.write(original);
     again->Load_Settings();
     QCOMPARE(again->HScroll1->value(), s->HScroll1->value());
@@ -131,11 +131,11 @@ void SettingsTest::loadStopsAtTheFirstBadLine_data() {
     auto with = [](int line, const QByteArray& value) {
         QList<QByteArray> values = Track_Values;
         values[line - 1] = value;
-        return Config_Text(values);
+        return configText(values);
     };
-    QTest::newRow("whole file") << Config_Text(Track_Values) << 250 << 2 << true << 3 << 4;
+    QTest::newRow("whole file") << configText(Track_Values) << 250 << 2 << true << 3 << 4;
     QTest::newRow("only three lines")
-        << Config_Text(Track_Values.mid(0, 3)) << 250 << 2 << true << 0 << 0;
+        << configText(Track_Values.mid(0, 3)) << 250 << 2 << true << 0 << 0;
     QTest::newRow("gate timing 7") << with(2, "7") << 250 << -1 << false << 0 << 0;
     QTest::newRow("lower-case t goes on") << with(3, "t") << 250 << 2 << false << 3 << 4;
     QTest::newRow("T with a blank goes on") << with(3, "T ") << 250 << 2 << false << 3 << 4;
@@ -152,7 +152,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine_data() {
     QTest::newRow("hand-edited unquoted lines")
         << QByteArray("200' beep\r\n3 'timing\r\n\"T'\"\r\n") << 200 << 3 << true << 0 << 0;
     QTest::newRow("LF only line ends")
-        << Config_Text(Track_Values).replace("\r\n", "\n") << 250 << 2 << true << 3 << 4;
+        << configText(Track_Values).replace("\r\n", "\n") << 250 << 2 << true << 3 << 4;
     QTest::newRow("fraction rounds half to even") << with(1, "252.5") << 252 << 2 << true << 3 << 4;
     QTest::newRow("empty file") << QByteArray() << 150 << -1 << false << 0 << 0;
 }
@@ -164,7 +164,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine() {
     QFETCH(bool, panel);
     QFETCH(int, gate);
     QFETCH(int, startMask);
-    Settings_Window s;
+    SettingsWindow s;
     test::MessageRecorder messages;
     s.write(file);
     s->Load_Settings();
@@ -178,7 +178,7 @@ void SettingsTest::loadStopsAtTheFirstBadLine() {
 }
 
 void SettingsTest::missingFileChangesNothing() {
-    Settings_Window s;
+    SettingsWindow s;
     test::MessageRecorder messages;
     s->Load_Settings();
     QCOMPARE(s->HScroll1->value(), 150);
@@ -190,8 +190,8 @@ void SettingsTest::missingFileChangesNothing() {
 }
 
 void SettingsTest::failedSaveKeepsTheOldFileWhole() {
-    Settings_Window s;
-    const QByteArray original = Config_Text(Track_Values);
+    SettingsWindow s;
+    const QByteArray original = configText(Track_Values);
     s.write(original);
     s->Load_Settings();
     s->HScroll1->setValue(400);
@@ -215,21 +215,21 @@ void SettingsTest::failedSaveKeepsTheOldFileWhole() {
     QVERIFY(s.read().startsWith("\"400'"));
 
     // A directory squatting on the file's name stays as it is.
-    Settings_Window d;
+    SettingsWindow d;
     QVERIFY(QDir(d.w->programFolder.path()).mkdir("config.dat"));
     d->Save_Settings_Click();
     QVERIFY(QFileInfo(d.path()).isDir());
 }
 
 void SettingsTest::veiwRaceTimeTogglesThePanelAndSaves() {
-    Settings_Window s;
+    SettingsWindow s;
     s->HScroll1->setValue(320);
     s->Gate_timing[1]->setChecked(true);
     s->Veiw_Timer->trigger(); // as the menu does it, logged out
     QVERIFY(s->Veiw_Timer->isChecked());
     QVERIFY(s.panelShown());
     const QByteArray first = s.read();
-    QCOMPARE(first, Config_Text({"320", "1", "T", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(first, configText({"320", "1", "T", "0", "0", "0", "0", "0", "0"}));
     s->Veiw_Timer->trigger();
     QVERIFY(!s->Veiw_Timer->isChecked());
     QVERIFY(!s.panelShown());
@@ -242,7 +242,7 @@ void SettingsTest::veiwRaceTimeTogglesThePanelAndSaves() {
 }
 
 void SettingsTest::controlsFollowTheOperator() {
-    Settings_Window s;
+    SettingsWindow s;
     s->HScroll1->setEnabled(true);
     s->HScroll1->triggerAction(QScrollBar::SliderSingleStepAdd);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("160"));
@@ -263,10 +263,10 @@ void SettingsTest::controlsFollowTheOperator() {
 }
 
 void SettingsTest::startUpReadsTheFileBesideTheProgram() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
-    s.write(Config_Text(Track_Values));
+    s.write(configText(Track_Values));
     s->Form_Load();
     QCOMPARE(s->HScroll1->value(), 250);
     QCOMPARE(s->Beep_time_label->text(), QStringLiteral("250"));
@@ -278,12 +278,12 @@ void SettingsTest::startUpReadsTheFileBesideTheProgram() {
 // Line 1 is out of range, lines 2 to 9 are the track's wiring: a click on "Veiw Race
 // Time" (no password needed) must not lose the wiring.
 void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     QList<QByteArray> values = Track_Values;
     values[0] = "99";
-    const QByteArray original = Config_Text(values);
+    const QByteArray original = configText(values);
     s.write(original);
     test::MessageRecorder messages;
     s->Form_Load();
@@ -299,7 +299,7 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
 
     const QString backup = s.path() + QStringLiteral(".bak");
     s->Veiw_Timer->trigger();
-    QCOMPARE(s.read(), Config_Text({"150", "0", "T", "0", "0", "0", "0", "0", "0"}));
+    QCOMPARE(s.read(), configText({"150", "0", "T", "0", "0", "0", "0", "0", "0"}));
     QFile kept(backup);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), original);
@@ -314,20 +314,20 @@ void SettingsTest::damagedFileIsReportedOnceAndKeptAtTheFirstSave() {
 }
 
 void SettingsTest::startUpWithoutAModuleKeepsTheFileTheOperatorWrote() {
-    Settings_Window s;
-    s.write(Config_Text(Track_Values));
+    SettingsWindow s;
+    s.write(configText(Track_Values));
     test::MessageRecorder messages;
     s->Form_Load();
     QCOMPARE(messages.messages.size(), 1); // "No Controller  detected" alone
     s->Veiw_Timer->trigger();
     QList<QByteArray> hidden = Track_Values;
     hidden[2] = "F";
-    QCOMPARE(s.read(), Config_Text(hidden));
+    QCOMPARE(s.read(), configText(hidden));
     QVERIFY(!QFile::exists(s.path() + QStringLiteral(".bak")));
 }
 
 void SettingsTest::missingFileAndSharedLinesAreReported() {
-    Settings_Window s;
+    SettingsWindow s;
     s.rig.addModule(1);
     s.w = std::make_unique<test::WindowUnderTest>(s.rig);
     test::MessageRecorder messages;
@@ -344,10 +344,10 @@ void SettingsTest::missingFileAndSharedLinesAreReported() {
     QVERIFY(s->Window_start_button->isEnabled());
 
     // A whole file with a line of its own for each output says nothing.
-    Settings_Window good;
+    SettingsWindow good;
     good.rig.addModule(1);
     good.w = std::make_unique<test::WindowUnderTest>(good.rig);
-    good.write(Config_Text(Track_Values));
+    good.write(configText(Track_Values));
     test::MessageRecorder none;
     good->Form_Load();
     QVERIFY(none.messages.isEmpty());

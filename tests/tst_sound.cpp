@@ -1,10 +1,10 @@
 // The sound service: decoding every WAV encoding into the player's format, and the
 // PulseAudio player playing into a private server's null sink whose output is recorded.
-#include "pulse_server.h"
 #include "sound/decoder_pulse.h"
 #include "sound/player.h"
 #include "sound/tone.h"
 #include "sound/wav.h"
+#include "tests/support/pulse_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,10 +26,10 @@ using namespace korvane::test;
 
 namespace {
 
-constexpr qint64 kMs = 1'000'000;
-constexpr int kDefaultToneMs = 200;
-constexpr double kDefaultToneHz = 880.0;
-constexpr float kAudible = 0.01f;
+constexpr qint64 Ms = 1'000'000;
+constexpr int Default_Tone_Ms = 200;
+constexpr double Default_Tone_Hz = 880.0;
+constexpr float Audible = 0.01f;
 
 struct ToneFile {
     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
@@ -72,7 +72,7 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
 double peak(const SoundBuffer& sound, int channel, std::size_t marginFrames = 0) {
     double highest = 0.0;
     for (std::size_t i = marginFrames; i + marginFrames < sound.audibleFrames; ++i) {
-        highest = std::max(highest, double(std::abs(sound.samples[i * kPlayerChannels + channel])));
+        highest = std::max(highest, double(std::abs(sound.samples[i * Player_Channels + channel])));
     }
     return highest;
 }
@@ -81,14 +81,14 @@ double peak(const SoundBuffer& sound, int channel, std::size_t marginFrames = 0)
 double frequency(const SoundBuffer& sound, int channel, int lengthMs) {
     std::vector<float> mono(sound.audibleFrames);
     for (std::size_t i = 0; i < mono.size(); ++i) {
-        mono[i] = sound.samples[i * kPlayerChannels + channel];
+        mono[i] = sound.samples[i * Player_Channels + channel];
     }
     const Recording asRecording(std::move(mono), 0);
-    return asRecording.toneFrequency(0, lengthMs * kMs);
+    return asRecording.toneFrequency(0, lengthMs * Ms);
 }
 
 qint64 msSince(qint64 startNs) {
-    return (monotonicNs() - startNs) / kMs;
+    return (monotonicNs() - startNs) / Ms;
 }
 
 void sleepMs(int ms) {
@@ -98,14 +98,14 @@ void sleepMs(int ms) {
 // A plain tone of `lengthMs` is heard from its play call on (within 100 ms), to its full
 // length: nothing of its beginning or end is lost.
 void verifyWholeTone(const Recording& recording, qint64 playNs, int lengthMs) {
-    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 400 * kMs);
+    const auto onset = recording.firstAbove(Audible, playNs - 60 * Ms, playNs + 400 * Ms);
     QVERIFY(onset.has_value());
     // Where the recording places samples is only good to a few tens of milliseconds.
-    QVERIFY2(*onset < playNs + 100 * kMs, qPrintable(QString::number((*onset - playNs) / kMs)));
-    const auto end = recording.lastAbove(kAudible, *onset, *onset + (lengthMs + 200) * kMs);
+    QVERIFY2(*onset < playNs + 100 * Ms, qPrintable(QString::number((*onset - playNs) / Ms)));
+    const auto end = recording.lastAbove(Audible, *onset, *onset + (lengthMs + 200) * Ms);
     QVERIFY(end.has_value());
-    QVERIFY2(std::abs(*end - *onset - lengthMs * kMs) < 10 * kMs,
-             qPrintable(QString::number((*end - *onset) / kMs)));
+    QVERIFY2(std::abs(*end - *onset - lengthMs * Ms) < 10 * Ms,
+             qPrintable(QString::number((*end - *onset) / Ms)));
 }
 
 // How often this process's threads named `name` have been woken (context switches of
@@ -266,8 +266,8 @@ SoundPlayer& SoundTest::newPlayer() {
 }
 
 Recording SoundTest::recordAfter(qint64 fromNs, int lengthMs) {
-    const qint64 untilNs = fromNs + lengthMs * kMs;
-    sleepMs(int((untilNs - monotonicNs()) / kMs));
+    const qint64 untilNs = fromNs + lengthMs * Ms;
+    sleepMs(int((untilNs - monotonicNs()) / Ms));
     if (!server_->waitForRecording(untilNs)) {
         qWarning("the recording stopped short");
     }
@@ -307,13 +307,13 @@ void SoundTest::everyWavEncodingDecodesToItsLengthLevelAndPitch() {
     const auto sound = decodeSoundFile(file);
     QVERIFY(sound.has_value());
     // ADPCM rounds the length up to whole blocks.
-    QVERIFY(std::abs(double(sound->audibleFrames) - 0.4 * kPlayerRate) < 0.05 * kPlayerRate);
+    QVERIFY(std::abs(double(sound->audibleFrames) - 0.4 * Player_Rate) < 0.05 * Player_Rate);
     QCOMPARE(sound->frames(), sound->audibleFrames);
     const auto headerLength = wavFileLength(file);
     QVERIFY(headerLength.has_value());
     QVERIFY2(std::abs(headerLength->count() - 400) <= 20,
              qPrintable(QString::number(headerLength->count())));
-    for (int channel = 0; channel < kPlayerChannels; ++channel) {
+    for (int channel = 0; channel < Player_Channels; ++channel) {
         QVERIFY2(std::abs(peak(*sound, channel) - 0.5) < 0.06,
                  qPrintable(QString::number(peak(*sound, channel))));
         const double pitch = frequency(*sound, channel, 350);
@@ -332,7 +332,7 @@ void SoundTest::downsamplingRemovesWhatTheNewRateCannotHold() {
     const auto sound = decodeSoundFile(file);
     QVERIFY(sound.has_value());
     // The tone starts and stops abruptly; leave out the clicks at both ends.
-    const std::size_t margin = kPlayerRate / 100;
+    const std::size_t margin = Player_Rate / 100;
     QVERIFY2(peak(*sound, 0, margin) < 0.01, qPrintable(QString::number(peak(*sound, 0, margin))));
 }
 
@@ -371,14 +371,14 @@ void SoundTest::changedFileIsDecodedAgain() {
     QVERIFY(writeTone(file, {.seconds = 0.1}));
     const auto first = cache.find(file);
     QVERIFY(first);
-    QCOMPARE(first->audibleFrames, std::size_t(0.1 * kPlayerRate));
-    QCOMPARE(first->frames(), first->audibleFrames + std::size_t(0.03 * kPlayerRate));
+    QCOMPARE(first->audibleFrames, std::size_t(0.1 * Player_Rate));
+    QCOMPARE(first->frames(), first->audibleFrames + std::size_t(0.03 * Player_Rate));
     QCOMPARE(cache.find(file), first);
 
     QVERIFY(writeTone(file, {.seconds = 0.25}));
     const auto second = cache.find(file);
     QVERIFY(second);
-    QCOMPARE(second->audibleFrames, std::size_t(0.25 * kPlayerRate));
+    QCOMPARE(second->audibleFrames, std::size_t(0.25 * Player_Rate));
 
     QFile::remove(file);
     QVERIFY(!cache.find(file));
@@ -391,18 +391,18 @@ void SoundTest::changedFileIsDecodedAgain() {
     QVERIFY(writeTone(file, {.seconds = 0.2}));
     QCOMPARE(cache.find(file), prepared);
     cache.prepare(file);
-    QCOMPARE(cache.find(file)->audibleFrames, std::size_t(0.2 * kPlayerRate));
+    QCOMPARE(cache.find(file)->audibleFrames, std::size_t(0.2 * Player_Rate));
 }
 
 void SoundTest::defaultToneMakesAPlayableWavFile() {
     const QString file = path("default.wav");
     writeBytes(file, makeWavFile(makeDefaultTone(44100), 44100));
-    QCOMPARE(wavFileLength(file), std::optional(std::chrono::milliseconds(kDefaultToneMs)));
+    QCOMPARE(wavFileLength(file), std::optional(std::chrono::milliseconds(Default_Tone_Ms)));
     const auto sound = decodeSoundFile(file);
     QVERIFY(sound.has_value());
-    QCOMPARE(sound->audibleLength(), std::chrono::microseconds(kDefaultToneMs * 1000));
+    QCOMPARE(sound->audibleLength(), std::chrono::microseconds(Default_Tone_Ms * 1000));
     QVERIFY(std::abs(peak(*sound, 0) - 0.5) < 0.01);
-    QVERIFY(std::abs(frequency(*sound, 1, kDefaultToneMs) - kDefaultToneHz) < 5.0);
+    QVERIFY(std::abs(frequency(*sound, 1, Default_Tone_Ms) - Default_Tone_Hz) < 5.0);
 }
 
 void SoundTest::startSoundsHaveTheirLengthsAndNoLeadingSilence_data() {
@@ -429,12 +429,12 @@ void SoundTest::startSoundsHaveTheirLengthsAndNoLeadingSilence() {
              qPrintable(QString::number(lengthMs)));
     std::vector<float> left(sound->audibleFrames);
     for (std::size_t i = 0; i < left.size(); ++i) {
-        left[i] = sound->samples[i * kPlayerChannels];
+        left[i] = sound->samples[i * Player_Channels];
     }
     const Recording asRecording(std::move(left), 0);
     const auto onset = asRecording.firstAbove(0.03f, 0, asRecording.endNs());
     QVERIFY(onset.has_value());
-    QVERIFY2(*onset < 20 * kMs, qPrintable(QString::number(*onset / kMs)));
+    QVERIFY2(*onset < 20 * Ms, qPrintable(QString::number(*onset / Ms)));
 }
 
 void SoundTest::withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength() {
@@ -455,7 +455,7 @@ void SoundTest::withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength() {
 
     QVERIFY2(asyncMs < 50, qPrintable(QString::number(asyncMs)));
     QVERIFY2(syncMs >= 495 && syncMs <= 650, qPrintable(QString::number(syncMs)));
-    QVERIFY2(defaultMs >= kDefaultToneMs - 5 && defaultMs <= kDefaultToneMs + 150,
+    QVERIFY2(defaultMs >= Default_Tone_Ms - 5 && defaultMs <= Default_Tone_Ms + 150,
              qPrintable(QString::number(defaultMs)));
     QCOMPARE(printed, QByteArray());
 }
@@ -472,7 +472,7 @@ void SoundTest::playerFindsAServerThatStartsLater() {
     const qint64 playNs = monotonicNs();
     player().playAsync(path("tone500.wav"));
     const Recording recording = recordAfter(playNs, 700);
-    QVERIFY(recording.firstAbove(kAudible, playNs - 50 * kMs, playNs + 200 * kMs).has_value());
+    QVERIFY(recording.firstAbove(Audible, playNs - 50 * Ms, playNs + 200 * Ms).has_value());
 }
 
 void SoundTest::toneStartsWhenPlayed() {
@@ -487,7 +487,7 @@ void SoundTest::toneStartsWhenPlayed() {
     const Recording recording = recordAfter(playNs, 800);
 
     QVERIFY2(callMs < 20, qPrintable(QString::number(callMs)));
-    QCOMPARE(recording.rms(playNs - 300 * kMs, playNs - 60 * kMs), 0.0);
+    QCOMPARE(recording.rms(playNs - 300 * Ms, playNs - 60 * Ms), 0.0);
     verifyWholeTone(recording, playNs, 500);
 }
 
@@ -499,11 +499,10 @@ void SoundTest::newSoundCutsTheOldOne() {
     player().playAsync(path("silence300.wav"));
     const Recording recording = recordAfter(cutNs, 800);
 
-    QVERIFY(recording.rms(cutNs - 250 * kMs, cutNs - 60 * kMs) > 0.2);
-    const auto lastHeard = recording.lastAbove(kAudible, cutNs - 100 * kMs, cutNs + 800 * kMs);
+    QVERIFY(recording.rms(cutNs - 250 * Ms, cutNs - 60 * Ms) > 0.2);
+    const auto lastHeard = recording.lastAbove(Audible, cutNs - 100 * Ms, cutNs + 800 * Ms);
     QVERIFY(lastHeard.has_value());
-    QVERIFY2(*lastHeard < cutNs + 100 * kMs,
-             qPrintable(QString::number((*lastHeard - cutNs) / kMs)));
+    QVERIFY2(*lastHeard < cutNs + 100 * Ms, qPrintable(QString::number((*lastHeard - cutNs) / Ms)));
 }
 
 void SoundTest::syncPlayReturnsWhenTheSoundHasPlayed() {
@@ -517,13 +516,13 @@ void SoundTest::syncPlayReturnsWhenTheSoundHasPlayed() {
     player().playAsync(path("silence300.wav"));
     const Recording recording = recordAfter(returnNs, 400);
 
-    QVERIFY2(returnNs - playNs >= 495 * kMs && returnNs - playNs <= 650 * kMs,
-             qPrintable(QString::number((returnNs - playNs) / kMs)));
-    const auto onset = recording.firstAbove(kAudible, playNs - 60 * kMs, returnNs);
+    QVERIFY2(returnNs - playNs >= 495 * Ms && returnNs - playNs <= 650 * Ms,
+             qPrintable(QString::number((returnNs - playNs) / Ms)));
+    const auto onset = recording.firstAbove(Audible, playNs - 60 * Ms, returnNs);
     QVERIFY(onset.has_value());
-    const auto end = recording.lastAbove(kAudible, *onset, returnNs + 300 * kMs);
+    const auto end = recording.lastAbove(Audible, *onset, returnNs + 300 * Ms);
     QVERIFY(end.has_value());
-    QVERIFY2(*end - *onset > 490 * kMs, qPrintable(QString::number((*end - *onset) / kMs)));
+    QVERIFY2(*end - *onset > 490 * Ms, qPrintable(QString::number((*end - *onset) / Ms)));
 }
 
 void SoundTest::unplayableFilesPlayTheDefaultTone_data() {
@@ -541,11 +540,11 @@ void SoundTest::unplayableFilesPlayTheDefaultTone() {
     const Recording recording = recordAfter(returnNs, 100);
 
     QCOMPARE(printed, QByteArray());
-    QVERIFY2(returnNs - playNs >= (kDefaultToneMs - 5) * kMs &&
-                 returnNs - playNs <= (kDefaultToneMs + 150) * kMs,
-             qPrintable(QString::number((returnNs - playNs) / kMs)));
-    const double pitch = recording.toneFrequency(playNs - 60 * kMs, returnNs + 60 * kMs);
-    QVERIFY2(std::abs(pitch - kDefaultToneHz) < 0.03 * kDefaultToneHz,
+    QVERIFY2(returnNs - playNs >= (Default_Tone_Ms - 5) * Ms &&
+                 returnNs - playNs <= (Default_Tone_Ms + 150) * Ms,
+             qPrintable(QString::number((returnNs - playNs) / Ms)));
+    const double pitch = recording.toneFrequency(playNs - 60 * Ms, returnNs + 60 * Ms);
+    QVERIFY2(std::abs(pitch - Default_Tone_Hz) < 0.03 * Default_Tone_Hz,
              qPrintable(QString::number(pitch)));
 }
 
@@ -555,8 +554,8 @@ void SoundTest::floatWavIsAudible() {
     player().playAsync(path("float440.wav"));
     const Recording recording = recordAfter(playNs, 700);
 
-    QVERIFY(recording.rms(playNs - 60 * kMs, playNs + 600 * kMs) > 0.1);
-    const double pitch = recording.toneFrequency(playNs - 60 * kMs, playNs + 600 * kMs);
+    QVERIFY(recording.rms(playNs - 60 * Ms, playNs + 600 * Ms) > 0.1);
+    const double pitch = recording.toneFrequency(playNs - 60 * Ms, playNs + 600 * Ms);
     QVERIFY2(std::abs(pitch - 440.0) < 0.03 * 440.0, qPrintable(QString::number(pitch)));
 }
 
@@ -576,9 +575,9 @@ void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
     resting.wake();
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(false), 1000);
     // A gate may stay up a while before the start; the stream runs on meanwhile.
-    sleepMs(int((wakeNs + 12'000 * kMs - monotonicNs()) / kMs));
+    sleepMs(int((wakeNs + 12'000 * Ms - monotonicNs()) / Ms));
     QCOMPARE(server_->playbackCorked(), std::optional(false));
-    sleepMs(int((wakeNs + 15'000 * kMs - monotonicNs()) / kMs));
+    sleepMs(int((wakeNs + 15'000 * Ms - monotonicNs()) / Ms));
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 3000);
 }
 
@@ -611,7 +610,7 @@ void SoundTest::playerReconnectsAfterServerRestart() {
     const qint64 playNs = monotonicNs();
     player().playAsync(path("tone500.wav"));
     const Recording recording = recordAfter(playNs, 700);
-    QVERIFY(recording.firstAbove(kAudible, playNs - 60 * kMs, playNs + 200 * kMs).has_value());
+    QVERIFY(recording.firstAbove(Audible, playNs - 60 * Ms, playNs + 200 * Ms).has_value());
 }
 
 QTEST_GUILESS_MAIN(SoundTest)

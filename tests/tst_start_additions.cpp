@@ -6,7 +6,7 @@
 #include "dialogs/frmStart_log.h"
 #include "sequence/start_log.h"
 #include "settings/more_settings.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -183,7 +183,7 @@ void StartAdditionsTest::moreSettingsAreTheAdministratorsAndTakeEffect() {
     StartRig rig;
     QVERIFY(rig.load());
     QVERIFY(!rig->More_settings->isEnabled());
-    Set_Administrator(rig.window(), true); // as the log-in dialog's OK does
+    setAdministrator(rig.window(), true); // as the log-in dialog's OK does
     QVERIFY(rig->More_settings->isEnabled());
     rig->More_settings_Click();
     frmMore_settings* dialog = rig->More_Settings_Window;

@@ -1,7 +1,7 @@
 // Whole starts in real time: the real window and timers against the virtual module,
 // started through the external button. Each start takes about 20 s. Time windows are
 // generous on purpose; the exact bytes and their order are not.
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QPushButton>
 #include <QRadioButton>

@@ -4,7 +4,7 @@
 #include "app/lamp.h"
 #include "sequence/clocks.h"
 #include "sequence/step_timing.h"
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 #include <QPushButton>
 #include <QRadioButton>
@@ -570,30 +570,30 @@ void StartSequenceTest::beepDueDuringABlockingWaitRunsOnceAndTheNextKeepsItsInte
 // never run before its due time, run once although its own timer is due too, and not
 // run at all when it was stopped before it fell due.
 void StartSequenceTest::timedStepRunsOnceAndNeverBeforeItsDueTime() {
-    constexpr qint64 Interval_Ms = 30;
+    constexpr qint64 intervalMs = 30;
     QTimer step;
     step.setTimerType(Qt::PreciseTimer);
-    step.setInterval(int(Interval_Ms));
+    step.setInterval(int(intervalMs));
     QList<qint64> ran;
     const auto run = [&] {
         ran << monotonicNs();
         step.stop();
     };
     connect(&step, &QTimer::timeout, run);
-    Step_Timing timing;
+    StepTiming timing;
     timing.add(step, run);
     for (int i = 1; i <= 10; ++i) {
         const qint64 armedNs = monotonicNs();
         timing.arm(step);
         QVERIFY(runUntil([&] { return !step.isActive(); }, 1000, 1));
-        runEventsFor(Step_Timing::Early_Ms + 5); // a second run would come by now
+        runEventsFor(StepTiming::Early_Ms + 5); // a second run would come by now
         QCOMPARE(ran.size(), i);
-        QVERIFY2(ran.last() - armedNs >= Interval_Ms * 1000000,
+        QVERIFY2(ran.last() - armedNs >= intervalMs * 1000000,
                  qPrintable(QString::number(ran.last() - armedNs)));
     }
     timing.arm(step);
     step.stop();
-    runEventsFor(int(Interval_Ms) + 10);
+    runEventsFor(int(intervalMs) + 10);
     QCOMPARE(ran.size(), 10);
 }
 

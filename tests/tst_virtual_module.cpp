@@ -1,6 +1,6 @@
 // The virtual module, exercised the way the program uses it: a real QSerialPort
 // on the pseudo-terminal, blocking waits, no event loop.
-#include "virtual_module.h"
+#include "sim/virtual_module.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -19,11 +19,11 @@ using korvane::sim::VirtualModule;
 
 namespace {
 
-constexpr qint64 NsPerMs = 1'000'000;
-constexpr qint64 ByteNs = PacedLine::Byte_Ns;
+constexpr qint64 Ns_Per_Ms = 1'000'000;
+constexpr qint64 Byte_Ns = PacedLine::Byte_Ns;
 // A paced byte is never early; how late it may come is left generous for a busy machine.
-constexpr qint64 SlackNs = 200 * NsPerMs;
-const QByteArray DefaultIdentification = "USB I/O 24R1\r\n";
+constexpr qint64 Slack_Ns = 200 * Ns_Per_Ms;
+const QByteArray Default_Identification = "USB I/O 24R1\r\n";
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray result;
@@ -44,13 +44,13 @@ std::unique_ptr<QSerialPort> openPort(const QString& path) {
 class TestVirtualModule : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<VirtualModule> m_module;
-    std::unique_ptr<QSerialPort> m_port;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<VirtualModule> module_;
+    std::unique_ptr<QSerialPort> port_;
 
     void send(const QByteArray& command) {
-        QCOMPARE(m_port->write(command), command.size());
-        QVERIFY(m_port->waitForBytesWritten(1000));
+        QCOMPARE(port_->write(command), command.size());
+        QVERIFY(port_->waitForBytesWritten(1000));
     }
 
     QByteArray receive(int count, int timeoutMs = 2000) {
@@ -59,9 +59,9 @@ class TestVirtualModule : public QObject {
         QByteArray data;
         while (data.size() < count && !timer.hasExpired(timeoutMs)) {
             // waitForReadyRead only reports bytes new to QSerialPort: look at its buffer first.
-            if (m_port->bytesAvailable() == 0)
-                m_port->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed())));
-            data += m_port->read(count - data.size());
+            if (port_->bytesAvailable() == 0)
+                port_->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed())));
+            data += port_->read(count - data.size());
         }
         return data;
     }
@@ -77,35 +77,35 @@ class TestVirtualModule : public QObject {
         QList<Piece> pieces;
         qsizetype received = 0;
         while (received < count && !timer.hasExpired(timeoutMs)) {
-            if (m_port->bytesAvailable() == 0 &&
-                !m_port->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
+            if (port_->bytesAvailable() == 0 &&
+                !port_->waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
                 continue;
-            pieces.append({monotonicNs(), m_port->read(count - received)});
+            pieces.append({monotonicNs(), port_->read(count - received)});
             received += pieces.constLast().bytes.size();
         }
         return pieces;
     }
 
-    qint64 firstStampNs() const { return m_module->commands().constFirst().atNs; }
+    qint64 firstStampNs() const { return module_->commands().constFirst().atNs; }
 
     bool nothingArrivesWithin(int ms) {
-        return m_port->bytesAvailable() == 0 && !m_port->waitForReadyRead(ms);
+        return port_->bytesAvailable() == 0 && !port_->waitForReadyRead(ms);
     }
 
 private slots:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_module = std::make_unique<VirtualModule>(m_dir->filePath(QStringLiteral("ttyUSB0")));
-        QVERIFY(m_module->start());
-        QVERIFY(QFileInfo(m_module->devicePath()).isSymLink());
-        m_port = openPort(m_module->devicePath());
-        QVERIFY2(m_port->isOpen(), qPrintable(m_port->errorString()));
+        dir_ = std::make_unique<QTemporaryDir>();
+        module_ = std::make_unique<VirtualModule>(dir_->filePath(QStringLiteral("ttyUSB0")));
+        QVERIFY(module_->start());
+        QVERIFY(QFileInfo(module_->devicePath()).isSymLink());
+        port_ = openPort(module_->devicePath());
+        QVERIFY2(port_->isOpen(), qPrintable(port_->errorString()));
     }
 
     void cleanup() {
-        m_port.reset();
-        m_module.reset();
-        m_dir.reset();
+        port_.reset();
+        module_.reset();
+        dir_.reset();
     }
 
     void identifyRepliesWithTheWholeTextUntranslated_data() {
@@ -119,9 +119,9 @@ private slots:
     void identifyRepliesWithTheWholeTextUntranslated() {
         QFETCH(QByteArray, identification);
         if (!identification.isNull())
-            m_module->setIdentification(identification);
+            module_->setIdentification(identification);
         const QByteArray expected =
-            identification.isNull() ? DefaultIdentification : identification;
+            identification.isNull() ? Default_Identification : identification;
         send("?");
         QCOMPARE(receive(int(expected.size())), expected);
         QVERIFY(nothingArrivesWithin(100));
@@ -155,15 +155,15 @@ private slots:
         QFETCH(QByteArray, after);
         const char ports[] = {'A', 'B', 'C'};
         for (int i = 0; i < 3; ++i)
-            m_module->setPort(ports[i], quint8(before.at(i)));
+            module_->setPort(ports[i], quint8(before.at(i)));
 
         send(command);
-        QVERIFY(m_module->waitForCommands(1, 2000));
-        QCOMPARE(m_module->commands().constFirst().bytes, command);
+        QVERIFY(module_->waitForCommands(1, 2000));
+        QCOMPARE(module_->commands().constFirst().bytes, command);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(m_module->port(ports[i]), quint8(after.at(i)));
+            QCOMPARE(module_->port(ports[i]), quint8(after.at(i)));
         for (int line = 0; line < 24; ++line)
-            QCOMPARE(m_module->line(line), bool((quint8(after.at(line / 8)) >> (line % 8)) & 1));
+            QCOMPARE(module_->line(line), bool((quint8(after.at(line / 8)) >> (line % 8)) & 1));
     }
 
     void directionsAreKeptAndCommandsLoggedInOrderOnTheMonotonicClock() {
@@ -174,19 +174,19 @@ private slots:
         const auto elapsedTimerNowNs = [] {
             QElapsedTimer clock;
             clock.start();
-            return clock.msecsSinceReference() * NsPerMs;
+            return clock.msecsSinceReference() * Ns_Per_Ms;
         };
         qint64 previousNs = elapsedTimerNowNs();
         for (qsizetype i = 0; i < sequence.size(); ++i) {
             send(sequence.at(i));
-            QVERIFY(m_module->waitForCommands(int(i + 1), 2000));
+            QVERIFY(module_->waitForCommands(int(i + 1), 2000));
         }
-        const qint64 afterNs = elapsedTimerNowNs() + NsPerMs;
+        const qint64 afterNs = elapsedTimerNowNs() + Ns_Per_Ms;
 
-        QCOMPARE(m_module->direction('A'), quint8(0x00));
-        QCOMPARE(m_module->direction('b'), quint8(0xFF));
-        QCOMPARE(m_module->direction('C'), quint8(0xFF));
-        const QList<VirtualModule::Command> logged = m_module->commands();
+        QCOMPARE(module_->direction('A'), quint8(0x00));
+        QCOMPARE(module_->direction('b'), quint8(0xFF));
+        QCOMPARE(module_->direction('C'), quint8(0xFF));
+        const QList<VirtualModule::Command> logged = module_->commands();
         QCOMPARE(logged.size(), sequence.size());
         for (qsizetype i = 0; i < logged.size(); ++i) {
             QCOMPARE(describe(logged.at(i).bytes), describe(sequence.at(i)));
@@ -208,7 +208,7 @@ private slots:
     void readRepliesWithExactlyOneByte() {
         QFETCH(char, port);
         QFETCH(quint8, value);
-        m_module->setPort(port, value);
+        module_->setPort(port, value);
         send(QByteArray(1, port));
         QCOMPARE(receive(1), QByteArray(1, char(value)));
         QVERIFY(nothingArrivesWithin(100));
@@ -216,41 +216,41 @@ private slots:
 
     void lateReplyDoesNotHoldBackLaterCommands() {
         constexpr int delayMs = 800;
-        m_module->setReplyDelayMs(delayMs);
-        m_module->setLine(9, true);
+        module_->setReplyDelayMs(delayMs);
+        module_->setLine(9, true);
         send("b");
         send(bytes({'H', 1}));
-        QVERIFY(m_module->waitForCommands(2, 2000));
+        QVERIFY(module_->waitForCommands(2, 2000));
         QVERIFY2(nothingArrivesWithin(0), "the line command waited for the delayed reply");
 
         QCOMPARE(receive(1, 5000), bytes({0x02}));
-        QVERIFY(monotonicNs() - m_module->commands().constFirst().atNs >= delayMs * NsPerMs);
-        QVERIFY(m_module->line(1));
+        QVERIFY(monotonicNs() - module_->commands().constFirst().atNs >= delayMs * Ns_Per_Ms);
+        QVERIFY(module_->line(1));
     }
 
     void silentModuleLogsButNeverReplies() {
-        m_module->setSilent(true);
+        module_->setSilent(true);
         send("?");
         send("a");
-        QVERIFY(m_module->waitForCommands(2, 2000));
+        QVERIFY(module_->waitForCommands(2, 2000));
         QVERIFY(nothingArrivesWithin(300));
     }
 
     void doubleReplyRepeatsOnlyReadReplies() {
-        m_module->setDoubleReply(true);
-        m_module->setPort('c', 0x42);
+        module_->setDoubleReply(true);
+        module_->setPort('c', 0x42);
         send("c");
         QCOMPARE(receive(2), QByteArray("\x42\x42"));
         send("?");
-        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+        QCOMPARE(receive(int(Default_Identification.size())), Default_Identification);
         QVERIFY(nothingArrivesWithin(100));
     }
 
     void injectedBytesReachTheProgramUntranslated() {
         const QByteArray stray = bytes({0x00, 0xFF, '\r', '\n', 0x11, 0x13, 0x03, 0x1A});
-        m_module->injectBytes(stray);
+        module_->injectBytes(stray);
         QCOMPARE(receive(int(stray.size())), stray);
-        QVERIFY(m_module->commands().isEmpty());
+        QVERIFY(module_->commands().isEmpty());
     }
 
     void splitCommandIsLoggedOnceWhenComplete_data() {
@@ -265,12 +265,12 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(int, firstPart);
         send(command.left(firstPart));
-        QVERIFY2(!m_module->waitForCommands(1, 100), "an incomplete command was taken");
+        QVERIFY2(!module_->waitForCommands(1, 100), "an incomplete command was taken");
         const qint64 restSentNs = monotonicNs();
         send(command.mid(firstPart));
-        QVERIFY(m_module->waitForCommands(1, 2000));
+        QVERIFY(module_->waitForCommands(1, 2000));
 
-        const QList<VirtualModule::Command> logged = m_module->commands();
+        const QList<VirtualModule::Command> logged = module_->commands();
         QCOMPARE(logged.size(), 1);
         QCOMPARE(logged.constFirst().bytes, command);
         QVERIFY(logged.constFirst().atNs >= restSentNs); // stamped at its last byte
@@ -280,17 +280,17 @@ private slots:
     // latency timer on the program's side).
 
     void pacedCommandsQueueForTheWireAndCountFromTheirLastByte() {
-        m_module->setPacing({true, 0});
+        module_->setPacing({true, 0});
         const qint64 writtenNs = monotonicNs();
         send(bytes({'H', 1}));
         send(bytes({'L', 1}));
-        QVERIFY(m_module->waitForCommands(2, 2000));
-        const QList<VirtualModule::Command> logged = m_module->commands();
-        QVERIFY(logged.at(0).atNs >= writtenNs + 2 * ByteNs);
-        QVERIFY2(logged.at(1).atNs - logged.at(0).atNs >= 2 * ByteNs,
+        QVERIFY(module_->waitForCommands(2, 2000));
+        const QList<VirtualModule::Command> logged = module_->commands();
+        QVERIFY(logged.at(0).atNs >= writtenNs + 2 * Byte_Ns);
+        QVERIFY2(logged.at(1).atNs - logged.at(0).atNs >= 2 * Byte_Ns,
                  "the second command did not wait for the first to leave the wire");
-        QVERIFY(logged.at(1).atNs < writtenNs + 4 * ByteNs + SlackNs);
-        QVERIFY(!m_module->line(1));
+        QVERIFY(logged.at(1).atNs < writtenNs + 4 * Byte_Ns + Slack_Ns);
+        QVERIFY(!module_->line(1));
     }
 
     void pacedReadReplyComesAfterItsByteAndTheAdapterLatency_data() {
@@ -302,17 +302,17 @@ private slots:
 
     void pacedReadReplyComesAfterItsByteAndTheAdapterLatency() {
         QFETCH(int, latencyMs);
-        m_module->setPacing({true, latencyMs});
-        m_module->setPort('b', 0x5A);
+        module_->setPacing({true, latencyMs});
+        module_->setPort('b', 0x5A);
         const qint64 writtenNs = monotonicNs();
         send("b");
         QCOMPARE(receive(1), bytes({0x5A}));
         const qint64 receivedNs = monotonicNs();
-        QVERIFY(firstStampNs() >= writtenNs + ByteNs);
-        QVERIFY2(receivedNs - firstStampNs() >= ByteNs + latencyMs * NsPerMs,
+        QVERIFY(firstStampNs() >= writtenNs + Byte_Ns);
+        QVERIFY2(receivedNs - firstStampNs() >= Byte_Ns + latencyMs * Ns_Per_Ms,
                  qPrintable(QStringLiteral("the reply came %1 ms after the read arrived")
-                                .arg(double(receivedNs - firstStampNs()) / NsPerMs)));
-        QVERIFY(receivedNs < writtenNs + 2 * ByteNs + latencyMs * NsPerMs + SlackNs);
+                                .arg(double(receivedNs - firstStampNs()) / Ns_Per_Ms)));
+        QVERIFY(receivedNs < writtenNs + 2 * Byte_Ns + latencyMs * Ns_Per_Ms + Slack_Ns);
         QVERIFY(nothingArrivesWithin(50));
     }
 
@@ -322,24 +322,24 @@ private slots:
         QTest::addColumn<int>("latencyMs");
         QTest::addColumn<bool>("inOnePiece");
         QTest::addColumn<qint64>("wholeAfterNs"); // the "?" command's arrival
-        const qint64 size = DefaultIdentification.size();
+        const qint64 size = Default_Identification.size();
         // Each byte passed on 1 ms after its stop bit; all 14 when the first byte's timer expires.
-        QTest::newRow("1 ms adapter") << 1 << false << size * ByteNs + 1 * NsPerMs;
-        QTest::newRow("16 ms adapter") << 16 << true << ByteNs + 16 * NsPerMs;
+        QTest::newRow("1 ms adapter") << 1 << false << size * Byte_Ns + 1 * Ns_Per_Ms;
+        QTest::newRow("16 ms adapter") << 16 << true << Byte_Ns + 16 * Ns_Per_Ms;
     }
 
     void pacedIdentificationComesAsTheAdapterPassesItOn() {
         QFETCH(int, latencyMs);
         QFETCH(bool, inOnePiece);
         QFETCH(qint64, wholeAfterNs);
-        m_module->setPacing({true, latencyMs});
+        module_->setPacing({true, latencyMs});
         send("?");
-        const QList<Piece> pieces = receivePieces(int(DefaultIdentification.size()));
+        const QList<Piece> pieces = receivePieces(int(Default_Identification.size()));
         QByteArray whole;
         for (const Piece& piece : pieces)
             whole += piece.bytes;
-        QCOMPARE(whole, DefaultIdentification);
-        QVERIFY(pieces.constFirst().atNs >= firstStampNs() + ByteNs + latencyMs * NsPerMs);
+        QCOMPARE(whole, Default_Identification);
+        QVERIFY(pieces.constFirst().atNs >= firstStampNs() + Byte_Ns + latencyMs * Ns_Per_Ms);
         QVERIFY(pieces.constLast().atNs >= firstStampNs() + wholeAfterNs);
         if (inOnePiece)
             QCOMPARE(pieces.size(), 1);
@@ -349,35 +349,35 @@ private slots:
 
     void unplugHangsUpThePortAndReplugServesTheSameLink() {
         // Discovery closes and reopens the port between probes: no hang-up from that alone.
-        m_port->close();
-        m_port = openPort(m_module->devicePath());
+        port_->close();
+        port_ = openPort(module_->devicePath());
         send("?");
-        QCOMPARE(receive(int(DefaultIdentification.size())), DefaultIdentification);
+        QCOMPARE(receive(int(Default_Identification.size())), Default_Identification);
 
-        m_module->setPort('b', 0x5A);
-        m_module->unplug();
-        QVERIFY(!m_module->isPlugged());
-        QVERIFY(!QFileInfo(m_module->devicePath()).isSymLink());
+        module_->setPort('b', 0x5A);
+        module_->unplug();
+        QVERIFY(!module_->isPlugged());
+        QVERIFY(!QFileInfo(module_->devicePath()).isSymLink());
 
         // What the program sees (Qt 6.4): its read finds the hung-up tty at end of
         // file, so waitForReadyRead returns false at once with ReadError, whose text is
         // a stale errno and means nothing; with an event loop that ReadError repeats
         // non-stop until the port is closed. A write is taken into QSerialPort's
         // buffer, then flush() fails with ResourceError ("Input/output error").
-        QVERIFY(!m_port->waitForReadyRead(3000));
-        QCOMPARE(m_port->error(), QSerialPort::ReadError);
-        m_port->clearError();
-        m_port->write("?");
-        QVERIFY(!m_port->flush());
-        QCOMPARE(m_port->error(), QSerialPort::ResourceError);
-        m_port->close();
+        QVERIFY(!port_->waitForReadyRead(3000));
+        QCOMPARE(port_->error(), QSerialPort::ReadError);
+        port_->clearError();
+        port_->write("?");
+        QVERIFY(!port_->flush());
+        QCOMPARE(port_->error(), QSerialPort::ResourceError);
+        port_->close();
         // Like a device node that went away: opening fails with DeviceNotFoundError.
-        QCOMPARE(openPort(m_module->devicePath())->error(), QSerialPort::DeviceNotFoundError);
+        QCOMPARE(openPort(module_->devicePath())->error(), QSerialPort::DeviceNotFoundError);
 
-        QVERIFY(m_module->replug());
-        QVERIFY(m_module->isPlugged());
-        m_port = openPort(m_module->devicePath());
-        QVERIFY2(m_port->isOpen(), qPrintable(m_port->errorString()));
+        QVERIFY(module_->replug());
+        QVERIFY(module_->isPlugged());
+        port_ = openPort(module_->devicePath());
+        QVERIFY2(port_->isOpen(), qPrintable(port_->errorString()));
         send("b");
         QCOMPARE(receive(1), bytes({0x5A}));
     }

@@ -9,7 +9,7 @@ namespace korvane {
 // Sans stands in: it has Arial's metrics, so every caption fits its control (DejaVu
 // Sans, the usual fallback, is wider and clips them). Arial Black's weight is asked for
 // by its users.
-inline void Install_Font_Substitutes() {
+inline void installFontSubstitutes() {
     static const bool installed = [] {
         for (const char* missing : {"MS Sans Serif", "Arial Black"})
             QFont::insertSubstitution(QString::fromLatin1(missing),
@@ -20,9 +20,9 @@ inline void Install_Font_Substitutes() {
 }
 
 // A font as the window layouts give it: family, point size, weight and slant.
-inline QFont Design_Font(const QString& family, qreal points, bool bold = false,
-                         bool italic = false) {
-    Install_Font_Substitutes();
+inline QFont designFont(const QString& family, qreal points, bool bold = false,
+                        bool italic = false) {
+    installFontSubstitutes();
     QFont font(family);
     font.setPointSizeF(points);
     font.setBold(bold);
@@ -31,8 +31,8 @@ inline QFont Design_Font(const QString& family, qreal points, bool bold = false,
 }
 
 // The default font of every window: Arial, 8.25 pt unless a size is given.
-inline QFont Arial(qreal points = 8.25, bool bold = false, bool italic = false) {
-    return Design_Font(QStringLiteral("Arial"), points, bold, italic);
+inline QFont arial(qreal points = 8.25, bool bold = false, bool italic = false) {
+    return designFont(QStringLiteral("Arial"), points, bold, italic);
 }
 
 } // namespace korvane

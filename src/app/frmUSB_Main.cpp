@@ -22,18 +22,18 @@ namespace korvane {
 
 namespace {
 
-QFont Sans_Serif(qreal points, bool bold = false) {
-    return Design_Font(QStringLiteral("MS Sans Serif"), points, bold);
+QFont sansSerif(qreal points, bool bold = false) {
+    return designFont(QStringLiteral("MS Sans Serif"), points, bold);
 }
 
-template <typename W> W* Place(W* widget, int left, int top, int width, int height, QFont font) {
+template <typename W> W* place(W* widget, int left, int top, int width, int height, QFont font) {
     widget->setGeometry(left, top, width, height);
     widget->setFont(font);
     return widget;
 }
 
-QLabel* Make_Label(QWidget* parent, const QString& text, const QRect& r, const QFont& font) {
-    return Place(new QLabel(text, parent), r.x(), r.y(), r.width(), r.height(), font);
+QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& r, const QFont& font) {
+    return place(new QLabel(text, parent), r.x(), r.y(), r.width(), r.height(), font);
 }
 
 // How often a lost or missing module is looked for.
@@ -41,7 +41,7 @@ constexpr int Link_Retry_Ms = 1000;
 
 } // namespace
 
-void Set_Timer_Enabled(QTimer& timer, bool enabled) {
+void setTimerEnabled(QTimer& timer, bool enabled) {
     if (!enabled)
         timer.stop();
     else if (!timer.isActive())
@@ -59,7 +59,7 @@ frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound
     setWindowTitle(Application_Title);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFont(Arial(8.25));
+    setFont(arial(8.25));
     Build_Controls();
     Build_Menus();
     Build_Timers();
@@ -76,54 +76,54 @@ void frmUSB_Main::Build_Controls() {
     setCentralWidget(client);
 
     Window_start_button =
-        Place(new QPushButton(caption::Put_Up_Gate, client), 208, 40, 561, 129, Arial(27.75, true));
+        place(new QPushButton(caption::Put_Up_Gate, client), 208, 40, 561, 129, arial(27.75, true));
 
-    Frame3 = Place(new QGroupBox(QStringLiteral("Gate timing  selection"), client), 416, 384, 169,
-                   225, Sans_Serif(12));
-    static const QColor Lamp_Colours[5] = {QColor(255, 0, 0), QColor(255, 128, 0),
-                                           QColor(0, 255, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
+    Frame3 = place(new QGroupBox(QStringLiteral("Gate timing  selection"), client), 416, 384, 169,
+                   225, sansSerif(12));
+    static const QColor lampColours[5] = {QColor(255, 0, 0), QColor(255, 128, 0), QColor(0, 255, 0),
+                                          QColor(0, 255, 0), QColor(0, 0, 255)};
     Label2[0] =
-        Make_Label(Frame3, QStringLiteral("Gate "), {24, 192, 33, 17}, Sans_Serif(8.25, true));
+        makeLabel(Frame3, QStringLiteral("Gate "), {24, 192, 33, 17}, sansSerif(8.25, true));
     for (int k = 1; k <= 4; ++k)
-        Label2[k] = Make_Label(Frame3, QStringLiteral("Beep %1").arg(k),
-                               {16, 40 + 32 * (k - 1), 41, 17}, Sans_Serif(8.25, true));
+        Label2[k] = makeLabel(Frame3, QStringLiteral("Beep %1").arg(k),
+                              {16, 40 + 32 * (k - 1), 41, 17}, sansSerif(8.25, true));
     for (int i = 0; i < 4; ++i) {
-        Shape1[i] = Place(new Lamp(Lamp_Colours[i], Frame3), 64, 32 + 32 * i, 25, 25, Arial(8.25));
-        Gate_timing[i] = Place(new QRadioButton(Frame3), 96, 40 + 32 * i, 17, 17, Arial(8.25));
+        Shape1[i] = place(new Lamp(lampColours[i], Frame3), 64, 32 + 32 * i, 25, 25, arial(8.25));
+        Gate_timing[i] = place(new QRadioButton(Frame3), 96, 40 + 32 * i, 17, 17, arial(8.25));
         Gate_timing[i]->setEnabled(false);
     }
-    Shape1[4] = Place(new Lamp(Lamp_Colours[4], Frame3), 64, 168, 73, 49, Arial(8.25));
+    Shape1[4] = place(new Lamp(lampColours[4], Frame3), 64, 168, 73, 49, arial(8.25));
 
-    Frame1 = Place(new QGroupBox(QStringLiteral("Beep Speed"), client), 672, 376, 321, 81,
-                   Sans_Serif(13.5, true));
-    HScroll1 = Place(new QScrollBar(Qt::Horizontal, Frame1), 8, 56, 305, 17, Arial(8.25));
+    Frame1 = place(new QGroupBox(QStringLiteral("Beep Speed"), client), 672, 376, 321, 81,
+                   sansSerif(13.5, true));
+    HScroll1 = place(new QScrollBar(Qt::Horizontal, Frame1), 8, 56, 305, 17, arial(8.25));
     // The range the settings file promises the operator; 150 is the design position.
     HScroll1->setRange(100, 500);
     HScroll1->setSingleStep(10);
     HScroll1->setPageStep(50);
     HScroll1->setValue(150);
     HScroll1->setEnabled(false);
-    Beep_time_label = Make_Label(Frame1, QString(), {184, 24, 41, 25}, Arial(18));
-    Label1 = Make_Label(Frame1, QStringLiteral("ms"), {232, 32, 41, 17}, Arial(9.75));
+    Beep_time_label = makeLabel(Frame1, QString(), {184, 24, 41, 25}, arial(18));
+    Label1 = makeLabel(Frame1, QStringLiteral("ms"), {232, 32, 41, 17}, arial(9.75));
 
-    Frame2 = Place(new QGroupBox(QString(), client), 400, 176, 201, 161, Arial(8.25));
-    QFont black = Design_Font(QStringLiteral("Arial Black"), 36);
+    Frame2 = place(new QGroupBox(QString(), client), 400, 176, 201, 161, arial(8.25));
+    QFont black = designFont(QStringLiteral("Arial Black"), 36);
     black.setWeight(QFont::Black);
-    Time_seconds = Make_Label(Frame2, QString(), {8, 24, 185, 57}, black);
+    Time_seconds = makeLabel(Frame2, QString(), {8, 24, 185, 57}, black);
     Time_seconds->setAutoFillBackground(true);
     Time_seconds->setBackgroundRole(QPalette::ToolTipBase);
     Time_seconds->setForegroundRole(QPalette::ToolTipText);
-    Label4 = Make_Label(Frame2, QStringLiteral("Race Time  (seconds)"), {32, 88, 137, 57},
-                        Sans_Serif(18, true));
+    Label4 = makeLabel(Frame2, QStringLiteral("Race Time  (seconds)"), {32, 88, 137, 57},
+                       sansSerif(18, true));
     Label4->setWordWrap(true);
     Frame2->setVisible(false);
 
-    Save_Settings = Place(new QPushButton(QStringLiteral("Save Settings"), client), 632, 496, 161,
-                          57, Arial(14.25, true));
+    Save_Settings = place(new QPushButton(QStringLiteral("Save Settings"), client), 632, 496, 161,
+                          57, arial(14.25, true));
     Save_Settings->setVisible(false);
 
-    Abort_button = Place(new QPushButton(QStringLiteral("Abort"), client), 40, 384, 337, 129,
-                         Arial(27.75, true));
+    Abort_button = place(new QPushButton(QStringLiteral("Abort"), client), 40, 384, 337, 129,
+                         arial(27.75, true));
     Abort_button->setToolTip(QStringLiteral("Esc"));
     Abort_button->setStyleSheet(
         QStringLiteral("QPushButton { color: white; background: #c00000; border: 2px solid "
@@ -131,14 +131,14 @@ void frmUSB_Main::Build_Controls() {
                        "#900000; }"));
     Abort_button->setVisible(false);
 
-    Log_Status = Make_Label(client, QString(), {16, 624, 986, 33}, Arial(12, true));
+    Log_Status = makeLabel(client, QString(), {16, 624, 986, 33}, arial(12, true));
     Log_Status->setTextFormat(Qt::PlainText);
     Log_Status->setAlignment(Qt::AlignCenter);
     Log_Status->setStyleSheet(QStringLiteral("color: black; background: #ffc040;"));
     Log_Status->setVisible(false);
 
-    Link_Status = Make_Label(client, QStringLiteral("I/O module not connected — retrying"),
-                             {16, 664, 986, 41}, Arial(14.25, true));
+    Link_Status = makeLabel(client, QStringLiteral("I/O module not connected — retrying"),
+                            {16, 664, 986, 41}, arial(14.25, true));
     Link_Status->setTextFormat(Qt::PlainText);
     Link_Status->setAlignment(Qt::AlignCenter);
     Link_Status->setStyleSheet(QStringLiteral("color: white; background: #c00000;"));
@@ -265,7 +265,7 @@ void frmUSB_Main::Form_Load() {
     Show_Link_State();
     if (!found) {
         showMessage(this, {No_Controller_Message(), Application_Title, MessageIcon::None});
-        Set_Timer_Enabled(Link_Retry, true);
+        setTimerEnabled(Link_Retry, true);
     }
     const QString settings = Settings_Report();
     if (!settings.isEmpty())
@@ -287,7 +287,7 @@ void frmUSB_Main::Set_Ready_State() {
     // A closed link is left to Link_Retry, which brings the ready state again when the
     // module answers; a failed write closes the link and does the same.
     Write_Port_A(0x00);
-    Set_Timer_Enabled(Restart_Delay, false);
+    setTimerEnabled(Restart_Delay, false);
     Beep_time_label->setText(QString::number(HScroll1->value()));
     Show_Link_State();
 }

@@ -200,7 +200,7 @@ public:
     QTimer Link_Retry;        // runs while the link is closed
     QTimer Start_pulse_timer; // ends the start pulse
     // Runs "Watch the gate", the beeps and the ready state after them at their due time.
-    Step_Timing Steps_On_Time;
+    StepTiming Steps_On_Time;
 
     // --- Window variables
     bool Delayed = false;
@@ -264,6 +264,6 @@ private:
 };
 
 // Enables or disables a window timer. Enabling a running timer leaves it running.
-void Set_Timer_Enabled(QTimer& timer, bool enabled);
+void setTimerEnabled(QTimer& timer, bool enabled);
 
 } // namespace korvane

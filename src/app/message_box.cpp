@@ -10,7 +10,7 @@ MessageHandler& handler() {
     return h;
 }
 
-QMessageBox::Icon Box_Icon(MessageIcon icon) {
+QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
         return QMessageBox::Information;
@@ -35,7 +35,7 @@ void showMessage(QWidget* parent, const Message& message) {
     if (handler()) {
         handler()(message);
     } else {
-        QMessageBox box(Box_Icon(message.icon), message.title, message.text, QMessageBox::Ok,
+        QMessageBox box(boxIcon(message.icon), message.title, message.text, QMessageBox::Ok,
                         parent);
         // Messages may echo what was typed or read from a file: never taken for markup.
         box.setTextFormat(Qt::PlainText);

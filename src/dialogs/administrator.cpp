@@ -9,7 +9,7 @@
 
 namespace korvane {
 
-void Set_Administrator(frmUSB_Main& main, bool loggedIn) {
+void setAdministrator(frmUSB_Main& main, bool loggedIn) {
     main.Debug_io->setEnabled(loggedIn);
     main.More_settings->setEnabled(loggedIn);
     for (QRadioButton* option : main.Gate_timing)

@@ -12,6 +12,6 @@ inline const QString Logged_In_Caption = QStringLiteral("Log Out");
 
 // Unlocks (or locks) the settings controls and the Debug IO menu item and sets the caption,
 // in this order: Debug_io, the four gate-timing options, HScroll1, Save_Settings, caption.
-void Set_Administrator(frmUSB_Main& main, bool loggedIn);
+void setAdministrator(frmUSB_Main& main, bool loggedIn);
 
 } // namespace korvane

@@ -11,8 +11,8 @@ namespace korvane {
 
 namespace {
 
-QLabel* Make_Label(QWidget* parent, const QRect& r, const QFont& font, bool black,
-                   const QString& text = {}) {
+QLabel* makeLabel(QWidget* parent, const QRect& r, const QFont& font, bool black,
+                  const QString& text = {}) {
     auto* label = new QLabel(text, parent);
     label->setGeometry(r);
     label->setFont(font);
@@ -25,7 +25,7 @@ QLabel* Make_Label(QWidget* parent, const QRect& r, const QFont& font, bool blac
     return label;
 }
 
-QFrame* Make_Rule(QWidget* parent, const QRect& r, const QColor& colour) {
+QFrame* makeRule(QWidget* parent, const QRect& r, const QColor& colour) {
     auto* rule = new QFrame(parent);
     rule->setGeometry(r);
     QPalette palette = rule->palette();
@@ -37,7 +37,7 @@ QFrame* Make_Rule(QWidget* parent, const QRect& r, const QColor& colour) {
 
 } // namespace
 
-QString Version_Text(int major, int minor, int revision) {
+QString versionText(int major, int minor, int revision) {
     return QStringLiteral("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
 }
 
@@ -46,7 +46,7 @@ frmAbout::frmAbout(QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("About Korvane"));
-    setFont(Arial(8.25));
+    setFont(arial(8.25));
     Build_Controls();
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     Form_Load();
@@ -54,8 +54,8 @@ frmAbout::frmAbout(QWidget* parent)
 
 void frmAbout::Build_Controls() {
     setFixedSize(387, 160);
-    lblTitle = Make_Label(this, {70, 16, 259, 32}, Arial(15.75, false, true), true);
-    lblVersion = Make_Label(this, {72, 48, 259, 15}, Arial(9.75), false);
+    lblTitle = makeLabel(this, {70, 16, 259, 32}, arial(15.75, false, true), true);
+    lblVersion = makeLabel(this, {72, 48, 259, 15}, arial(9.75), false);
     const QString description[3] = {
         QStringLiteral("Start gate controller for BMX racing."),
         QStringLiteral("Drives the gate, start lights and tones."),
@@ -63,10 +63,10 @@ void frmAbout::Build_Controls() {
     };
     const QRect places[3] = {{70, 64, 259, 22}, {72, 80, 259, 22}, {72, 104, 259, 22}};
     for (int i = 0; i < 3; ++i)
-        lblDescription[i] = Make_Label(this, places[i], Arial(9.75), true, description[i]);
+        lblDescription[i] = makeLabel(this, places[i], arial(9.75), true, description[i]);
     // The grey line lies on the upper pixel of the white one.
-    Line1[0] = Make_Rule(this, {0, 128, 386, 2}, Qt::white);
-    Line1[1] = Make_Rule(this, {0, 128, 387, 1}, QColor(128, 128, 128));
+    Line1[0] = makeRule(this, {0, 128, 386, 2}, Qt::white);
+    Line1[1] = makeRule(this, {0, 128, 387, 1}, QColor(128, 128, 128));
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setGeometry(288, 136, 84, 23);
     cmdOK->setDefault(true);
@@ -75,7 +75,7 @@ void frmAbout::Build_Controls() {
 void frmAbout::Form_Load() {
     setWindowTitle(QStringLiteral("About ") + Application_Title);
     lblVersion->setText(
-        Version_Text(KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR, KORVANE_VERSION_PATCH));
+        versionText(KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR, KORVANE_VERSION_PATCH));
     lblTitle->setText(Application_Title);
 }
 

@@ -11,7 +11,7 @@ class QPushButton;
 namespace korvane {
 
 // "Version 2.1.1": decimal numbers, no leading zeros.
-QString Version_Text(int major, int minor, int revision);
+QString versionText(int major, int minor, int revision);
 
 // Title, version and a short description. OK is the default button (Enter); Esc rejects
 // the dialog, which closes it the same way: either unloads the box (deleted on close).

@@ -27,7 +27,7 @@ constexpr int px(int twips) {
     return twips / Twips_Per_Pixel;
 }
 
-QRect Twips(int left, int top, int width, int height) {
+QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
 }
 
@@ -37,26 +37,26 @@ constexpr int Pin_Places = 10;
 constexpr int Vcc_Place = 0;
 constexpr int Ground_Place = 9;
 
-QRect Pin_Rect(int place) {
+QRect pinRect(int place) {
     const int row = place / 2;
     const bool right = place % 2 != 0;
-    return Twips(right ? 840 : 120, 240 + 240 * row, right ? 855 : 705, 240);
+    return twips(right ? 840 : 120, 240 + 240 * row, right ? 855 : 705, 240);
 }
 
 // Typed text said back to the operator: a long paste is cut, not repeated whole.
-QString Echoed(const QString& text) {
-    constexpr qsizetype Longest = 20;
-    return text.size() <= Longest ? text : text.left(Longest) + QStringLiteral("...");
+QString echoed(const QString& text) {
+    constexpr qsizetype longest = 20;
+    return text.size() <= longest ? text : text.left(longest) + QStringLiteral("...");
 }
 
-void Show_Port_Byte(const std::array<QCheckBox*, 8>& boxes, quint8 value) {
+void showPortByte(const std::array<QCheckBox*, 8>& boxes, quint8 value) {
     for (int n = 0; n < 8; ++n)
         boxes[n]->setChecked((value >> n) & 1);
 }
 
 } // namespace
 
-Port_A_Value Parse_Port_A_Value(const QString& text) {
+PortAValue parsePortAValue(const QString& text) {
     static const QString range = QStringLiteral("Type a value from 0 to 255.");
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
@@ -64,11 +64,11 @@ Port_A_Value Parse_Port_A_Value(const QString& text) {
     static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
     if (!wholeNumber.match(trimmed).hasMatch())
         return {std::nullopt,
-                QStringLiteral("\"%1\" is not a whole number. ").arg(Echoed(text)) + range};
+                QStringLiteral("\"%1\" is not a whole number. ").arg(echoed(text)) + range};
     bool ok = false;
     const qlonglong number = trimmed.toLongLong(&ok);
     if (!ok || number < 0 || number > 255)
-        return {std::nullopt, QStringLiteral("%1 is out of range. ").arg(Echoed(trimmed)) + range};
+        return {std::nullopt, QStringLiteral("%1 is out of range. ").arg(echoed(trimmed)) + range};
     return {quint8(number), QString()};
 }
 
@@ -78,7 +78,7 @@ frmDebug_window::frmDebug_window(frmUSB_Main& main)
     , main_(main) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Debug Window"));
-    setFont(Arial());
+    setFont(arial());
     Build_Controls();
     IO_polling.setInterval(Polling_Interval_Ms);
     connect(&IO_polling, &QTimer::timeout, this, &frmDebug_window::IO_polling_Timer);
@@ -101,23 +101,23 @@ void frmDebug_window::Build_Controls() {
     Output_label->setTextFormat(Qt::PlainText);
     Output_label->setWordWrap(true);
     Output_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Output_label->setGeometry(Twips(240, 5400, 1455, 615));
+    Output_label->setGeometry(twips(240, 5400, 1455, 615));
 
     IO_value = new QLineEdit(QStringLiteral("0"), this);
-    IO_value->setGeometry(Twips(1680, 5400, 975, 285));
+    IO_value->setGeometry(twips(1680, 5400, 975, 285));
 
     Test_par_port_io = new QPushButton(QStringLiteral("Send"), this);
-    Test_par_port_io->setGeometry(Twips(2760, 5400, 855, 255));
+    Test_par_port_io->setGeometry(twips(2760, 5400, 855, 255));
 }
 
 QGroupBox* frmDebug_window::Build_Port_Frame(const QString& caption, int top, const QString& prefix,
                                              std::array<QCheckBox*, 8>& lines, QCheckBox*& vcc,
                                              QCheckBox*& ground) {
     auto* frame = new QGroupBox(caption, this);
-    frame->setGeometry(Twips(1200, top, 1815, 1575));
+    frame->setGeometry(twips(1200, top, 1815, 1575));
     for (int place = 0; place < Pin_Places; ++place) {
         auto* box = new QCheckBox(frame);
-        box->setGeometry(Pin_Rect(place));
+        box->setGeometry(pinRect(place));
         if (place == Vcc_Place || place == Ground_Place) {
             box->setText(place == Vcc_Place ? QStringLiteral("Vcc") : QStringLiteral("Ground"));
             box->setEnabled(false);
@@ -151,22 +151,22 @@ void frmDebug_window::IO_polling_Timer() {
 // All three ports or nothing: a failed read leaves every box as the last complete
 // refresh left it, and the ports after it are not read.
 void frmDebug_window::Read_Ports() {
-    const std::optional<quint8> a = main_.Read_Port(protocol::PortA, Read_Wait_Ms);
+    const std::optional<quint8> a = main_.Read_Port(protocol::Port_A, Read_Wait_Ms);
     if (!a)
         return;
-    const std::optional<quint8> b = main_.Read_Port(protocol::PortB, Read_Wait_Ms);
+    const std::optional<quint8> b = main_.Read_Port(protocol::Port_B, Read_Wait_Ms);
     if (!b)
         return;
-    const std::optional<quint8> c = main_.Read_Port(protocol::PortC, Read_Wait_Ms);
+    const std::optional<quint8> c = main_.Read_Port(protocol::Port_C, Read_Wait_Ms);
     if (!c)
         return;
-    Show_Port_Byte(CheckA, *a);
-    Show_Port_Byte(CheckB, *b);
-    Show_Port_Byte(CheckC, *c);
+    showPortByte(CheckA, *a);
+    showPortByte(CheckB, *b);
+    showPortByte(CheckC, *c);
 }
 
 void frmDebug_window::Test_par_port_io_Click() {
-    const Port_A_Value parsed = Parse_Port_A_Value(IO_value->text());
+    const PortAValue parsed = parsePortAValue(IO_value->text());
     if (!parsed.value) {
         showMessage(this, {parsed.problem, Application_Title, MessageIcon::None});
         return;

@@ -17,11 +17,11 @@ namespace korvane {
 class frmUSB_Main;
 
 // What the Send button makes of the text box: a byte for port A, or why there is none.
-struct Port_A_Value {
+struct PortAValue {
     std::optional<quint8> value;
     QString problem;
 };
-Port_A_Value Parse_Port_A_Value(const QString& text);
+PortAValue parsePortAValue(const QString& text);
 
 // Shows the module's 24 lines as check boxes laid out like the connector pins, read
 // ten times a second through the main window's link. Closing it unloads it.

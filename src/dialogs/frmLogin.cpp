@@ -19,7 +19,7 @@ void frmLogin::cmdOK_Click() {
         return;
     }
     LoginSucceeded = true;
-    Set_Administrator(main_, true);
+    setAdministrator(main_, true);
     Empty_And_Hide();
 }
 

@@ -18,8 +18,8 @@ namespace {
 const QString Caption = QStringLiteral("More settings");
 
 // The pulse-line list: "Off" first, then port A's lines in order.
-int Line_Item(qint16 line) {
-    return line == config::kNoStartPulse ? 0 : line + 1;
+int lineItem(qint16 line) {
+    return line == config::No_Start_Pulse ? 0 : line + 1;
 }
 
 } // namespace
@@ -31,7 +31,7 @@ frmMore_settings::frmMore_settings(QString settingsPath, config::OutputLines out
     , settingsPath_(std::move(settingsPath))
     , outputs_(outputs) {
     setWindowTitle(Caption);
-    setFont(Arial());
+    setFont(arial());
     Build_Controls();
     Wire_Events();
 }
@@ -47,7 +47,7 @@ void frmMore_settings::Build_Controls() {
     Pulse_line = new QComboBox(this);
     Pulse_line->setGeometry(100, 43, 130, 23);
     Pulse_line->addItem(QStringLiteral("Off"));
-    for (int line = 0; line <= config::kLastPortALine; ++line)
+    for (int line = 0; line <= config::Last_Port_A_Line; ++line)
         Pulse_line->addItem(QStringLiteral("Port A line %1").arg(line));
     Pulse_line_label->setBuddy(Pulse_line);
 
@@ -55,7 +55,7 @@ void frmMore_settings::Build_Controls() {
     Pulse_length_label->setGeometry(12, 79, 84, 17);
     Pulse_length = new QSpinBox(this);
     Pulse_length->setGeometry(100, 75, 90, 23);
-    Pulse_length->setRange(config::kStartPulseMsMin, config::kStartPulseMsMax);
+    Pulse_length->setRange(config::Start_Pulse_Ms_Min, config::Start_Pulse_Ms_Max);
     Pulse_length->setSingleStep(10);
     Pulse_length->setSuffix(QStringLiteral(" ms"));
     Pulse_length_label->setBuddy(Pulse_length);
@@ -76,13 +76,13 @@ void frmMore_settings::Wire_Events() {
 void frmMore_settings::Form_Load() {
     const config::MoreSettings settings = config::loadMoreSettings(settingsPath_).settings;
     Random_start->setChecked(settings.randomStart);
-    Pulse_line->setCurrentIndex(Line_Item(settings.startPulseLine));
+    Pulse_line->setCurrentIndex(lineItem(settings.startPulseLine));
     Pulse_length->setValue(settings.startPulseMs);
 }
 
 config::MoreSettings frmMore_settings::Chosen_Settings() const {
     const int item = Pulse_line->currentIndex();
-    return {Random_start->isChecked(), item <= 0 ? config::kNoStartPulse : qint16(item - 1),
+    return {Random_start->isChecked(), item <= 0 ? config::No_Start_Pulse : qint16(item - 1),
             Pulse_length->value()};
 }
 

@@ -20,13 +20,13 @@ constexpr int Aborted_Column = 6;
 
 // The record's cells as the table shows them: as in the file, the time without its
 // offset (it is the track's own clock).
-QStringList Shown_Cells(const startlog::StartRecord& record) {
+QStringList shownCells(const startlog::StartRecord& record) {
     QStringList cells = startlog::recordFields(record);
     cells[Date_Column] = record.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     return cells;
 }
 
-QTableWidgetItem* Read_Only_Cell(const QString& text, int column) {
+QTableWidgetItem* readOnlyCell(const QString& text, int column) {
     auto* cell = new QTableWidgetItem(text);
     cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     if (column != Date_Column && column != Aborted_Column)
@@ -34,7 +34,7 @@ QTableWidgetItem* Read_Only_Cell(const QString& text, int column) {
     return cell;
 }
 
-QString Note_Text(const startlog::RecentStarts& recent, const QString& fileName) {
+QString noteText(const startlog::RecentStarts& recent, const QString& fileName) {
     switch (recent.kind) {
     case startlog::RecentStarts::Kind::Missing:
         return QStringLiteral("No start has been logged yet: there is no %1.").arg(fileName);
@@ -61,14 +61,14 @@ frmStart_log::frmStart_log(QString logPath, QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , logPath_(std::move(logPath)) {
     setWindowTitle(QStringLiteral("Start log"));
-    setFont(Arial());
+    setFont(arial());
     Build_Controls();
     Wire_Events();
 }
 
 void frmStart_log::Build_Controls() {
     setFixedSize(820, 440);
-    Starts = new QTableWidget(0, startlog::kColumnCount, this);
+    Starts = new QTableWidget(0, startlog::Column_Count, this);
     Starts->setGeometry(8, 8, 804, 384);
     Starts->setHorizontalHeaderLabels(startlog::columnTitles());
     Starts->verticalHeader()->hide();
@@ -96,12 +96,12 @@ void frmStart_log::Form_Load() {
     Starts->setRowCount(0);
     Starts->setRowCount(int(recent.records.size()));
     for (int row = 0; row < recent.records.size(); ++row) {
-        const QStringList cells = Shown_Cells(recent.records[row]);
+        const QStringList cells = shownCells(recent.records[row]);
         for (int column = 0; column < cells.size(); ++column)
-            Starts->setItem(row, column, Read_Only_Cell(cells[column], column));
+            Starts->setItem(row, column, readOnlyCell(cells[column], column));
     }
     Starts->resizeColumnsToContents();
-    Note->setText(Note_Text(recent, QFileInfo(logPath_).fileName()));
+    Note->setText(noteText(recent, QFileInfo(logPath_).fileName()));
 }
 
 void frmStart_log::cmdClose_Click() {

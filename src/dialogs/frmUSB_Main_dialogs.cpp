@@ -18,7 +18,7 @@ namespace {
 
 // Each secondary window exists at most once: created on first use, then only shown.
 // Showing one that is open already changes nothing.
-template <typename W, typename Make> void Show_Once(QPointer<W>& window, Make make) {
+template <typename W, typename Make> void showOnce(QPointer<W>& window, Make make) {
     if (!window)
         window = make();
     window->show();
@@ -28,10 +28,10 @@ template <typename W, typename Make> void Show_Once(QPointer<W>& window, Make ma
 
 void frmUSB_Main::Log_In_Click() {
     if (Log_In->text() == Logged_Out_Caption) {
-        Show_Once(Login_Dialog, [this] { return new frmLogin(*this); });
+        showOnce(Login_Dialog, [this] { return new frmLogin(*this); });
         return;
     }
-    Set_Administrator(*this, false);
+    setAdministrator(*this, false);
     // Never left open without an administrator.
     if (More_Settings_Window)
         More_Settings_Window->close();
@@ -40,11 +40,11 @@ void frmUSB_Main::Log_In_Click() {
 }
 
 void frmUSB_Main::Debug_io_Click() {
-    Show_Once(Debug_Window, [this] { return new frmDebug_window(*this); });
+    showOnce(Debug_Window, [this] { return new frmDebug_window(*this); });
 }
 
 void frmUSB_Main::More_settings_Click() {
-    Show_Once(More_Settings_Window, [this] {
+    showOnce(More_Settings_Window, [this] {
         auto* dialog = new frmMore_settings(config::moreSettingsPathFor(programFolder()),
                                             config::OutputLines{Gate, Red, Orange, Green}, this);
         connect(dialog, &frmMore_settings::Settings_Saved, this,
@@ -54,17 +54,16 @@ void frmUSB_Main::More_settings_Click() {
 }
 
 void frmUSB_Main::Start_log_Click() {
-    Show_Once(Start_Log_Window, [this] {
-        return new frmStart_log(startlog::startLogPathFor(programFolder()), this);
-    });
+    showOnce(Start_Log_Window,
+             [this] { return new frmStart_log(startlog::startLogPathFor(programFolder()), this); });
 }
 
 void frmUSB_Main::About_Click() {
-    Show_Once(About_Box, [this] { return new frmAbout(this); });
+    showOnce(About_Box, [this] { return new frmAbout(this); });
 }
 
 void frmUSB_Main::Exit_Click() {
-    Show_Once(Logout_Dialog, [this] { return new frmLogout(*this); });
+    showOnce(Logout_Dialog, [this] { return new frmLogout(*this); });
 }
 
 // The close box is no way around the exit password: it asks for it as Exit does.

@@ -13,7 +13,7 @@ Password_Dialog::Password_Dialog(const QString& caption, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(caption);
-    setFont(Arial());
+    setFont(arial());
     Build_Controls();
     connect(cmdOK, &QPushButton::clicked, this, &Password_Dialog::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &Password_Dialog::cmdCancel_Click);

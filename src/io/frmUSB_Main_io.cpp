@@ -30,7 +30,7 @@ constexpr int Read_Margin_Ms = 5;
 // The read that checks the gate after the module came back.
 constexpr int Recovery_Read_Wait_Ms = 100;
 
-QList<int> All_Ports() {
+QList<int> allPorts() {
     QList<int> ports;
     for (int n = First_Port; n <= Last_Port; ++n)
         ports << n;
@@ -38,7 +38,7 @@ QList<int> All_Ports() {
 }
 
 // The port number that `device` has in the catalogue now, or 0 when it is gone.
-int Port_Of(const SerialLink& link, const QString& device) {
+int portOf(const SerialLink& link, const QString& device) {
     if (device.isEmpty() || !QFileInfo::exists(device))
         return 0;
     for (int n = First_Port; n <= Last_Port; ++n) {
@@ -50,7 +50,7 @@ int Port_Of(const SerialLink& link, const QString& device) {
 
 // Ports that exist but that this user may not open (only on Linux: Windows reports a
 // port another program holds as in use), and the fix.
-QString Denied_Ports_Hint(const QStringList& denied) {
+QString deniedPortsHint(const QStringList& denied) {
     if (denied.isEmpty())
         return {};
     QStringList named = denied.mid(0, 2);
@@ -70,7 +70,7 @@ QString Denied_Ports_Hint(const QStringList& denied) {
 bool frmUSB_Main::Find_Controller() {
     int found = 0;
     QEventLoop scanning;
-    Finder_.start(All_Ports(), [&](int port) {
+    Finder_.start(allPorts(), [&](int port) {
         found = port;
         scanning.quit();
     });
@@ -87,7 +87,7 @@ bool frmUSB_Main::Find_Controller() {
 }
 
 QString frmUSB_Main::No_Controller_Message() const {
-    return QStringLiteral("No Controller  detected") + Denied_Ports_Hint(Finder_.deniedPorts());
+    return QStringLiteral("No Controller  detected") + deniedPortsHint(Finder_.deniedPorts());
 }
 
 void frmUSB_Main::Take_Link(int port) {
@@ -113,24 +113,24 @@ void frmUSB_Main::Link_Lost() {
         Window_start_button->setEnabled(true);
     }
     Retry_Count_ = 0;
-    Set_Timer_Enabled(Link_Retry, true);
+    setTimerEnabled(Link_Retry, true);
     Show_Link_State();
 }
 
 void frmUSB_Main::Link_Retry_Timer() {
     if (MSComm1.isOpen()) {
-        Set_Timer_Enabled(Link_Retry, false);
+        setTimerEnabled(Link_Retry, false);
         return;
     }
     if (Loading_ || Finder_.isRunning())
         return;
     ++Retry_Count_;
-    const int ownPort = Port_Of(MSComm1, Module_Device_);
+    const int ownPort = portOf(MSComm1, Module_Device_);
     QList<int> ports;
     if (ownPort != 0 && Retry_Count_ <= Own_Port_Tries)
         ports << ownPort;
     else if (Retry_Count_ % Rescan_Every == 0)
-        ports = All_Ports();
+        ports = allPorts();
     else if (ownPort != 0)
         ports << ownPort;
     if (ports.isEmpty())
@@ -153,7 +153,7 @@ void frmUSB_Main::Module_Back(int port) {
     Take_Link(port);
     if (!MSComm1.isOpen())
         return;
-    Set_Timer_Enabled(Link_Retry, false);
+    setTimerEnabled(Link_Retry, false);
     const QString state = Window_start_button->text();
     if (state == caption::Put_Up_Gate)
         Set_Ready_State();
@@ -167,7 +167,7 @@ void frmUSB_Main::Module_Back(int port) {
 // here: a rider may be at it.
 void frmUSB_Main::Check_Gate_After_Recovery() {
     const std::optional<quint8> portA =
-        protocol::readTransaction(MSComm1, protocol::PortA, Recovery_Read_Wait_Ms);
+        protocol::readTransaction(MSComm1, protocol::Port_A, Recovery_Read_Wait_Ms);
     if (portA && Gate < 8 && (*portA & (1u << Gate)) == 0)
         Set_Ready_State();
 }
@@ -193,37 +193,37 @@ bool frmUSB_Main::Send_Command(const QByteArray& command) {
 
 // Line numbers are kept within 0..255 by the settings load, so the cast is exact.
 bool frmUSB_Main::Gate_Up() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Gate)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Gate)));
 }
 bool frmUSB_Main::Gate_Down() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Gate)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Gate)));
 }
 bool frmUSB_Main::Red_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Red)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Red)));
 }
 bool frmUSB_Main::Red_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Red)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Red)));
 }
 bool frmUSB_Main::Orange_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Orange)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Orange)));
 }
 bool frmUSB_Main::Orange_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Orange)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Orange)));
 }
 bool frmUSB_Main::Green_On() {
-    return Send_Command(protocol::lineCommand(protocol::LineOn, quint8(Green)));
+    return Send_Command(protocol::lineCommand(protocol::Line_On, quint8(Green)));
 }
 bool frmUSB_Main::Green_Off() {
-    return Send_Command(protocol::lineCommand(protocol::LineOff, quint8(Green)));
+    return Send_Command(protocol::lineCommand(protocol::Line_Off, quint8(Green)));
 }
 
 bool frmUSB_Main::Start_Pulse_On() {
     return Send_Command(
-        protocol::lineCommand(protocol::LineOn, quint8(More_Settings.startPulseLine)));
+        protocol::lineCommand(protocol::Line_On, quint8(More_Settings.startPulseLine)));
 }
 bool frmUSB_Main::Start_Pulse_Off() {
     return Send_Command(
-        protocol::lineCommand(protocol::LineOff, quint8(More_Settings.startPulseLine)));
+        protocol::lineCommand(protocol::Line_Off, quint8(More_Settings.startPulseLine)));
 }
 
 bool frmUSB_Main::Write_Port_A(quint8 value) {

@@ -10,7 +10,7 @@ namespace {
 constexpr int Line_Check_Ms = 2;
 
 // A line has begun when bytes have come after the last line end, or none has ended yet.
-bool Line_Has_Begun(const QByteArray& reply) {
+bool lineHasBegun(const QByteArray& reply) {
     return !reply.isEmpty() && !reply.endsWith('\n');
 }
 
@@ -21,7 +21,7 @@ ModuleFinder::ModuleFinder(SerialLink& link, QObject* parent)
     , link_(link) {
     wait_.setSingleShot(true);
     wait_.setTimerType(Qt::PreciseTimer);
-    connect(&wait_, &QTimer::timeout, this, &ModuleFinder::Collect_Reply);
+    connect(&wait_, &QTimer::timeout, this, &ModuleFinder::collectReply);
 }
 
 void ModuleFinder::start(QList<int> ports, std::function<void(int)> done, int probeWaitMs) {
@@ -32,10 +32,10 @@ void ModuleFinder::start(QList<int> ports, std::function<void(int)> done, int pr
     ports_ = std::move(ports);
     done_ = std::move(done);
     denied_.clear();
-    Probe_Next();
+    probeNext();
 }
 
-void ModuleFinder::Probe_Next() {
+void ModuleFinder::probeNext() {
     while (!ports_.isEmpty()) {
         current_ = ports_.takeFirst();
         link_.selectPort(current_);
@@ -50,27 +50,27 @@ void ModuleFinder::Probe_Next() {
         wait_.start(probeWaitMs_);
         return;
     }
-    Finish(0);
+    finish(0);
 }
 
-void ModuleFinder::Collect_Reply() {
+void ModuleFinder::collectReply() {
     link_.bytesWaiting(); // takes in what the driver holds
     reply_ += link_.readAllWaiting();
     if (protocol::isModuleIdentification(reply_)) {
         link_.close();
-        Finish(current_);
+        finish(current_);
         return;
     }
     // A port that went away during its probe has closed the link already.
-    if (link_.isOpen() && Line_Has_Begun(reply_) && sinceIdentify_.elapsed() < Line_Wait_Ms) {
+    if (link_.isOpen() && lineHasBegun(reply_) && sinceIdentify_.elapsed() < Line_Wait_Ms) {
         wait_.start(Line_Check_Ms);
         return;
     }
     link_.close();
-    Probe_Next();
+    probeNext();
 }
 
-void ModuleFinder::Finish(int port) {
+void ModuleFinder::finish(int port) {
     running_ = false;
     current_ = 0;
     // Taken out first: `done` may start the next scan.

@@ -41,9 +41,9 @@ public:
     const QStringList& deniedPorts() const { return denied_; }
 
 private:
-    void Probe_Next();
-    void Collect_Reply();
-    void Finish(int port);
+    void probeNext();
+    void collectReply();
+    void finish(int port);
 
     SerialLink& link_;
     QTimer wait_;

@@ -15,14 +15,14 @@ QByteArray lineCommand(char command, quint8 line) {
 }
 
 QByteArray setDirection(char port, quint8 direction) {
-    QByteArray bytes(1, SetDirection);
+    QByteArray bytes(1, Set_Direction);
     bytes.append(port);
     bytes.append(static_cast<char>(direction));
     return bytes;
 }
 
 QByteArray writePortA(quint8 value) {
-    return lineCommand(WritePortA, value);
+    return lineCommand(Write_Port_A, value);
 }
 
 QByteArray readPort(char port) {
@@ -30,13 +30,13 @@ QByteArray readPort(char port) {
 }
 
 void writePortDirections(SerialLink& link) {
-    link.write(setDirection(PortA, AllOutputs));
-    link.write(setDirection(PortB, AllInputs));
-    link.write(setDirection(PortC, AllInputs));
+    link.write(setDirection(Port_A, All_Outputs));
+    link.write(setDirection(Port_B, All_Inputs));
+    link.write(setDirection(Port_C, All_Inputs));
 }
 
 bool isModuleIdentification(const QByteArray& reply) {
-    for (const char* identification : KnownIdentifications) {
+    for (const char* identification : Known_Identifications) {
         if (reply.contains(QByteArray(identification) + "\r\n"))
             return true;
     }

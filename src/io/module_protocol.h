@@ -14,21 +14,21 @@ class SerialLink;
 namespace protocol {
 
 inline constexpr char Identify = '?';
-inline constexpr char SetDirection = '!';
-inline constexpr char WritePortA = 'A';
-inline constexpr char LineOn = 'H';
-inline constexpr char LineOff = 'L';
+inline constexpr char Set_Direction = '!';
+inline constexpr char Write_Port_A = 'A';
+inline constexpr char Line_On = 'H';
+inline constexpr char Line_Off = 'L';
 
-inline constexpr quint8 AllOutputs = 0x00;
-inline constexpr quint8 AllInputs = 0xFF;
+inline constexpr quint8 All_Outputs = 0x00;
+inline constexpr quint8 All_Inputs = 0xFF;
 
 // Port letters; a read uses the lower-case letter.
-inline constexpr char PortA = 'A';
-inline constexpr char PortB = 'B';
-inline constexpr char PortC = 'C';
+inline constexpr char Port_A = 'A';
+inline constexpr char Port_B = 'B';
+inline constexpr char Port_C = 'C';
 
 // The identification texts the module answers "?" with, each followed by CR LF.
-inline constexpr const char* KnownIdentifications[] = {"USB I/O 24f2", "USB I/O 24R1"};
+inline constexpr const char* Known_Identifications[] = {"USB I/O 24f2", "USB I/O 24R1"};
 
 // A line command carries the line number as one byte: only 0..255 can be sent.
 QByteArray lineCommand(char command, quint8 line);

@@ -10,7 +10,7 @@
 
 namespace korvane {
 
-bool Means_Device_Gone(QSerialPort::SerialPortError error) {
+bool meansDeviceGone(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:
@@ -26,7 +26,7 @@ namespace {
 
 // QSerialPort reports a device this user may not open and a lock file held by another
 // program alike, as a permission error; the device's own permissions tell them apart.
-bool May_Open_Device(const QString& name) {
+bool mayOpenDevice(const QString& name) {
 #ifdef Q_OS_UNIX
     // The effective user, as open() sees it.
     return ::faccessat(AT_FDCWD, QFile::encodeName(name).constData(), R_OK | W_OK, AT_EACCESS) == 0;
@@ -36,12 +36,12 @@ bool May_Open_Device(const QString& name) {
 #endif
 }
 
-OpenFailure Open_Failure_Of(QSerialPort::SerialPortError error, const QString& name) {
+OpenFailure openFailureOf(QSerialPort::SerialPortError error, const QString& name) {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return OpenFailure::NoSuchPort;
     case QSerialPort::PermissionError:
-        return May_Open_Device(name) ? OpenFailure::InUse : OpenFailure::NotPermitted;
+        return mayOpenDevice(name) ? OpenFailure::InUse : OpenFailure::NotPermitted;
     case QSerialPort::OpenError:
         return OpenFailure::InUse;
     default:
@@ -86,7 +86,7 @@ bool SerialLink::open() {
     }
     port_.setPortName(portName_);
     if (!port_.open(QIODevice::ReadWrite)) {
-        openFailure_ = Open_Failure_Of(port_.error(), portName_);
+        openFailure_ = openFailureOf(port_.error(), portName_);
         port_.clearError();
         return false;
     }
@@ -161,7 +161,7 @@ bool SerialLink::waitForByte(int msecs) {
 }
 
 void SerialLink::handleError(QSerialPort::SerialPortError error) {
-    if (!Means_Device_Gone(error) || !port_.isOpen())
+    if (!meansDeviceGone(error) || !port_.isOpen())
         return;
     port_.close();
     port_.clearError();

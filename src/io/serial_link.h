@@ -22,7 +22,7 @@ enum class OpenFailure {
 // used. A USB adapter that vanishes raises a resource error on Linux, and an access,
 // device or unknown error on Windows; only a timed-out wait and an unsupported
 // modem-line request (a pseudo-terminal has no RTS) leave the link usable.
-bool Means_Device_Gone(QSerialPort::SerialPortError error);
+bool meansDeviceGone(QSerialPort::SerialPortError error);
 
 // The one serial link to the I/O module. Offers exactly the operations the program
 // needs and nothing more. A device that goes away closes the link quietly: left open,

@@ -46,21 +46,21 @@ constexpr int Second_Green_Lamp = 3;
 constexpr int Gate_Lamp = 4;
 constexpr int Start_Lamps = 4; // Shape1(0) to Shape1(3)
 
-using Output_Operation = bool (frmUSB_Main::*)();
+using OutputOperation = bool (frmUSB_Main::*)();
 
-void Raise_Gate(frmUSB_Main& w) {
+void raiseGate(frmUSB_Main& w) {
     // The lamp and the caption show a raised gate only when the command went out.
     if (!w.Gate_Up())
         return;
     w.Window_start_button->setText(caption::Start);
     w.sound().wake(); // the first sound is at least the hold-off away: time to get ready
     w.Shape1[Gate_Lamp]->setLit(true);
-    Set_Timer_Enabled(w.Gate_up_timer, true);
+    setTimerEnabled(w.Gate_up_timer, true);
     // Locked for the hold-off: a start cannot follow the gate by less than 4 s.
     w.Window_start_button->setEnabled(false);
 }
 
-void Drop_Gate(frmUSB_Main& w) {
+void dropGate(frmUSB_Main& w) {
     w.Shape1[Gate_Lamp]->setLit(false);
     w.Gate_Down();
     w.Abort_button->setVisible(false); // the riders are away: nothing to call off
@@ -74,11 +74,11 @@ void Drop_Gate(frmUSB_Main& w) {
         return;
     w.Finish_Beam_Seen_Clear = false;
     w.Race_timer.setInterval(Race_Tick_Ms);
-    Set_Timer_Enabled(w.Race_timer, true);
+    setTimerEnabled(w.Race_timer, true);
 }
 
-void End_Race(frmUSB_Main& w, const QString& shown) {
-    Set_Timer_Enabled(w.Race_timer, false);
+void endRace(frmUSB_Main& w, const QString& shown) {
+    setTimerEnabled(w.Race_timer, false);
     w.Time_seconds->setText(shown);
     w.Note_Race_End();
 }
@@ -86,24 +86,24 @@ void End_Race(frmUSB_Main& w, const QString& shown) {
 // Every exchange with the module ends within its handler, so a byte waiting between
 // handlers is a reply that came after its read had given up, or noise. Taken for the
 // next reply, it would be a sample from the past or a finish that never happened.
-void Discard_Stray_Bytes(SerialLink& link) {
+void discardStrayBytes(SerialLink& link) {
     if (link.isOpen() && link.bytesWaiting() > 0)
         link.readAllWaiting();
 }
 
 // Gate timing option k drops the gate at beep k + 1.
-void Drop_Gate_If_Selected(frmUSB_Main& w, int beep) {
+void dropGateIfSelected(frmUSB_Main& w, int beep) {
     if (w.Gate_timing[beep - 1]->isChecked())
-        Drop_Gate(w);
+        dropGate(w);
 }
 
-void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
+void applyTrigger(frmUSB_Main& w, TriggerAction action) {
     QPushButton& button = *w.Window_start_button;
     switch (action) {
     case TriggerAction::None:
         return;
     case TriggerAction::RaiseGate:
-        Raise_Gate(w);
+        raiseGate(w);
         return;
     case TriggerAction::StartCadence:
         // Without the module a start would run its cadence with no lights and no drop.
@@ -134,19 +134,19 @@ void Apply_Trigger(frmUSB_Main& w, TriggerAction action) {
 
 // Beeps 1 to 3, in the order of their columns: lamps, timers, lights, tone, and the
 // drop last, so that the tone begins just before the gate falls.
-void Beep_Step(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, Output_Operation lightOff,
-               Output_Operation lightOn) {
+void beepStep(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, OutputOperation lightOff,
+              OutputOperation lightOn) {
     const int lamp = beep - 1;
     if (lamp > 0)
         w.Shape1[lamp - 1]->setLit(false);
     w.Steps_On_Time.arm(next);
-    Set_Timer_Enabled(own, false);
+    setTimerEnabled(own, false);
     if (lightOff)
         (w.*lightOff)();
     // A lamp lights only for a light that was switched on.
     w.Shape1[lamp]->setLit((w.*lightOn)());
     w.sound().playAsync(start_sounds::Beep_Tone);
-    Drop_Gate_If_Selected(w, beep);
+    dropGateIfSelected(w, beep);
 }
 
 } // namespace
@@ -166,8 +166,8 @@ bool frmUSB_Main::Start_Step_Due_Within(int ms, bool withRidersReady) const {
 }
 
 void frmUSB_Main::Window_start_button_Click() {
-    Apply_Trigger(*this, triggerAction(Window_start_button->text(), Trigger::ScreenClick, false,
-                                       Window_start_button->isEnabled()));
+    applyTrigger(*this, triggerAction(Window_start_button->text(), Trigger::ScreenClick, false,
+                                      Window_start_button->isEnabled()));
 }
 
 void frmUSB_Main::Polling_start_input_Timer() {
@@ -186,14 +186,14 @@ void frmUSB_Main::Polling_start_input_Timer() {
     if (!portB)
         return; // the failure has been reported (or the link is closed): state unchanged
     const bool lineHigh = (*portB & Start_Button) != 0;
-    Apply_Trigger(*this, triggerAction(Window_start_button->text(), Trigger::ExternalPoll, lineHigh,
-                                       Window_start_button->isEnabled()));
+    applyTrigger(*this, triggerAction(Window_start_button->text(), Trigger::ExternalPoll, lineHigh,
+                                      Window_start_button->isEnabled()));
 }
 
 void frmUSB_Main::Gate_up_timer_Timer() {
     // Without the module the button stays locked until it is back.
     Window_start_button->setEnabled(MSComm1.isOpen());
-    Set_Timer_Enabled(Gate_up_timer, false);
+    setTimerEnabled(Gate_up_timer, false);
 }
 
 void frmUSB_Main::Start_Cadence() {
@@ -201,7 +201,7 @@ void frmUSB_Main::Start_Cadence() {
     Race_End = 0;
     Race_time = 0;
     // A race still being watched is given up: the panel belongs to the new start.
-    Set_Timer_Enabled(Race_timer, false);
+    setTimerEnabled(Race_timer, false);
     Time_seconds->clear();
     // The gate timing cannot change during a start; the ready state gives the options
     // back to an administrator.
@@ -211,7 +211,7 @@ void frmUSB_Main::Start_Cadence() {
         Shape1[i]->setLit(false);
     Shape1[Gate_Lamp]->setLit(true);
     for (QTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4, &Riders_ready, &Watch_the_gate})
-        Set_Timer_Enabled(*timer, false);
+        setTimerEnabled(*timer, false);
     // Read once: moving the bar during the start does not change its beeps.
     const int beepInterval = HScroll1->value();
     for (QTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4})
@@ -220,7 +220,7 @@ void frmUSB_Main::Start_Cadence() {
     Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
     Begin_Start_Record(beepInterval);
     sound().playAsync(start_sounds::Ok_Riders);
-    Set_Timer_Enabled(Riders_ready, true);
+    setTimerEnabled(Riders_ready, true);
     Abort_button->setVisible(true);
     // Decoded now, while nothing is due, so that no tone's play call delays its step.
     for (const QString& file : {start_sounds::Riders_Ready, start_sounds::Watch_The_Gate,
@@ -239,7 +239,7 @@ void frmUSB_Main::Riders_ready_Timer() {
 void frmUSB_Main::Announce_Riders_Ready() {
     Window_start_button->setEnabled(false); // no hold is possible from here on
     sound().playAsync(start_sounds::Riders_Ready);
-    Set_Timer_Enabled(Riders_ready, false);
+    setTimerEnabled(Riders_ready, false);
     Steps_On_Time.arm(Watch_the_gate);
 }
 
@@ -247,7 +247,7 @@ void frmUSB_Main::Watch_the_gate_Timer() {
     // Blocks until the call has ended, so the first beep comes one beep interval after
     // its end, however long the recording is.
     sound().playSync(start_sounds::Watch_The_Gate);
-    Set_Timer_Enabled(Watch_the_gate, false);
+    setTimerEnabled(Watch_the_gate, false);
     // A random start's delay stands for the beep interval before the first light.
     if (Random_Delay_Ms > 0)
         Timer1.setInterval(Random_Delay_Ms);
@@ -255,15 +255,15 @@ void frmUSB_Main::Watch_the_gate_Timer() {
 }
 
 void frmUSB_Main::Timer1_Timer() {
-    Beep_Step(*this, 1, Timer1, Timer2, nullptr, &frmUSB_Main::Red_On);
+    beepStep(*this, 1, Timer1, Timer2, nullptr, &frmUSB_Main::Red_On);
 }
 
 void frmUSB_Main::Timer2_Timer() {
-    Beep_Step(*this, 2, Timer2, Timer3, &frmUSB_Main::Red_Off, &frmUSB_Main::Orange_On);
+    beepStep(*this, 2, Timer2, Timer3, &frmUSB_Main::Red_Off, &frmUSB_Main::Orange_On);
 }
 
 void frmUSB_Main::Timer3_Timer() {
-    Beep_Step(*this, 3, Timer3, Timer4, &frmUSB_Main::Orange_Off, &frmUSB_Main::Green_On);
+    beepStep(*this, 3, Timer3, Timer4, &frmUSB_Main::Orange_Off, &frmUSB_Main::Green_On);
 }
 
 void frmUSB_Main::Timer4_Timer() {
@@ -272,9 +272,9 @@ void frmUSB_Main::Timer4_Timer() {
     // lit, so both green lamps shine until the ready state.
     Shape1[Second_Green_Lamp]->setLit(Green_On());
     Steps_On_Time.arm(Restart_Delay);
-    Drop_Gate_If_Selected(*this, 4);
+    dropGateIfSelected(*this, 4);
     sound().playAsync(start_sounds::Long_Tone);
-    Set_Timer_Enabled(Timer4, false);
+    setTimerEnabled(Timer4, false);
     Abort_button->setVisible(false); // without a drop the last beep ends what can be called off
 }
 
@@ -285,13 +285,13 @@ void frmUSB_Main::Abort_button_Click() {
         return;
     Abort_button->setVisible(false);
     for (QTimer* step : {&Riders_ready, &Watch_the_gate, &Timer1, &Timer2, &Timer3, &Timer4})
-        Set_Timer_Enabled(*step, false);
+        setTimerEnabled(*step, false);
     sound().stop();
     Delayed = false;
     // A light wired to the gate's line is left on: switching it off would drop the gate.
-    const std::pair<qint16, Output_Operation> lights[] = {{Red, &frmUSB_Main::Red_Off},
-                                                          {Orange, &frmUSB_Main::Orange_Off},
-                                                          {Green, &frmUSB_Main::Green_Off}};
+    const std::pair<qint16, OutputOperation> lights[] = {{Red, &frmUSB_Main::Red_Off},
+                                                         {Orange, &frmUSB_Main::Orange_Off},
+                                                         {Green, &frmUSB_Main::Green_Off}};
     for (const auto& [line, off] : lights) {
         if (line != Gate)
             (this->*off)();
@@ -309,7 +309,7 @@ void frmUSB_Main::Abort_button_Click() {
 }
 
 void frmUSB_Main::Start_pulse_timer_Timer() {
-    Set_Timer_Enabled(Start_pulse_timer, false);
+    setTimerEnabled(Start_pulse_timer, false);
     Start_Pulse_Off();
 }
 
@@ -320,12 +320,12 @@ void frmUSB_Main::Race_timer_Timer() {
     // 32-bit count.
     const quint32 now = Race_Clock();
     if (now - Race_Start >= quint32(Race_Limit_Ms)) {
-        End_Race(*this, race::No_Finish);
+        endRace(*this, race::No_Finish);
         return;
     }
     if (Start_Step_Due_Within(Step_Margin_Ms))
         return;
-    Discard_Stray_Bytes(MSComm1);
+    discardStrayBytes(MSComm1);
     // A failed race read opens no box: a modal box would stop the operator's start
     // button. The next tick reads again; no finish seen by the limit is "--.--".
     const std::optional<quint8> portB =
@@ -341,7 +341,7 @@ void frmUSB_Main::Race_timer_Timer() {
         return;
     Race_End = now;
     Race_time = qint32(Race_End - Race_Start);
-    End_Race(*this, race::raceTimeText(Race_time));
+    endRace(*this, race::raceTimeText(Race_time));
 }
 
 } // namespace korvane

@@ -4,7 +4,7 @@ namespace korvane {
 
 int drawRandomDelayMs(QRandomGenerator& source) {
     // bounded() leaves out its upper end.
-    return source.bounded(kRandomDelayMinMs, kRandomDelayMaxMs + 1);
+    return source.bounded(Random_Delay_Min_Ms, Random_Delay_Max_Ms + 1);
 }
 
 } // namespace korvane

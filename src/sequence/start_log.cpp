@@ -63,14 +63,14 @@ bool isRaceTimeText(QByteArrayView text) {
 
 // The fields of one line, read in order; any field that is not what its column holds
 // makes the whole line junk.
-class Field_Reader {
+class FieldReader {
 public:
-    explicit Field_Reader(QByteArrayView line) {
+    explicit FieldReader(QByteArrayView line) {
         qsizetype from = 0;
         for (qsizetype comma; (comma = line.indexOf(',', from)) >= 0; from = comma + 1)
             fields_ << line.sliced(from, comma - from);
         fields_ << line.sliced(from);
-        good_ = fields_.size() == kColumnCount;
+        good_ = fields_.size() == Column_Count;
     }
 
     bool good() const { return good_; }
@@ -159,7 +159,7 @@ std::optional<StartRecord> parseRecordLine(QByteArrayView line) {
         line.chop(1);
     if (line.endsWith('\r'))
         line.chop(1);
-    Field_Reader fields(line);
+    FieldReader fields(line);
     StartRecord record;
     record.when = QDateTime::fromString(QString::fromLatin1(fields.next()), Qt::ISODate);
     fields.require(record.when.isValid());

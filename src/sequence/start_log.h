@@ -31,7 +31,7 @@ struct StartRecord {
     friend bool operator==(const StartRecord&, const StartRecord&) = default;
 };
 
-inline constexpr int kColumnCount = 9;
+inline constexpr int Column_Count = 9;
 
 // The header line's titles, one per column, in the order of the fields.
 const QStringList& columnTitles();

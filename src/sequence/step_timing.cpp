@@ -9,34 +9,34 @@ namespace {
 constexpr qint64 Ns_Per_Ms = 1'000'000;
 // A wake-up further than this from its due time is not waited out: the step's own timer
 // runs it, so no wait ever holds the window longer than this.
-constexpr qint64 Longest_Wait_Ns = (Step_Timing::Early_Ms + 1) * Ns_Per_Ms;
+constexpr qint64 Longest_Wait_Ns = (StepTiming::Early_Ms + 1) * Ns_Per_Ms;
 
 } // namespace
 
-struct Step_Timing::Step {
+struct StepTiming::Step {
     QTimer* step = nullptr;
     std::function<void()> handler;
     QTimer early;
     qint64 dueNs = 0;
 };
 
-Step_Timing::Step_Timing(QObject* parent)
+StepTiming::StepTiming(QObject* parent)
     : QObject(parent) {}
 
-Step_Timing::~Step_Timing() = default;
+StepTiming::~StepTiming() = default;
 
-void Step_Timing::add(QTimer& step, std::function<void()> handler) {
+void StepTiming::add(QTimer& step, std::function<void()> handler) {
     auto entry = std::make_unique<Step>();
     entry->step = &step;
     entry->handler = std::move(handler);
     entry->early.setSingleShot(true);
     entry->early.setTimerType(Qt::PreciseTimer);
     Step* raw = entry.get();
-    connect(&raw->early, &QTimer::timeout, this, [this, raw] { Wake(*raw); });
+    connect(&raw->early, &QTimer::timeout, this, [this, raw] { wake(*raw); });
     steps_.push_back(std::move(entry));
 }
 
-void Step_Timing::arm(QTimer& step) {
+void StepTiming::arm(QTimer& step) {
     if (step.isActive())
         return;
     step.start();
@@ -49,7 +49,7 @@ void Step_Timing::arm(QTimer& step) {
     }
 }
 
-void Step_Timing::Wake(Step& entry) {
+void StepTiming::wake(Step& entry) {
     // Stopped meanwhile, or already run by its own timer.
     if (!entry.step->isActive())
         return;

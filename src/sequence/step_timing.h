@@ -16,13 +16,13 @@ namespace korvane {
 // timer wakes the window thread `Early_Ms` before the due time, and the rest is waited
 // out on the clock. That wait happens only in a start and lasts at most about
 // `Early_Ms` a step.
-class Step_Timing : public QObject {
+class StepTiming : public QObject {
     Q_OBJECT
 public:
     static constexpr int Early_Ms = 2;
 
-    explicit Step_Timing(QObject* parent = nullptr);
-    ~Step_Timing() override;
+    explicit StepTiming(QObject* parent = nullptr);
+    ~StepTiming() override;
 
     // `handler` runs the step; it disables `step` itself, as every step does.
     void add(QTimer& step, std::function<void()> handler);
@@ -32,7 +32,7 @@ public:
 
 private:
     struct Step;
-    void Wake(Step& step);
+    void wake(Step& step);
 
     std::vector<std::unique_ptr<Step>> steps_;
 };

@@ -67,15 +67,15 @@ qint32 roundHalfEven(qint32 whole, QByteArrayView fraction) {
 } // namespace
 
 FieldReader::FieldReader(QByteArray data)
-    : m_data(std::move(data)) {}
+    : data_(std::move(data)) {}
 
 std::optional<QByteArray> FieldReader::nextField() {
-    const QByteArrayView data(m_data);
-    qsizetype pos = m_pos;
+    const QByteArrayView data(data_);
+    qsizetype pos = pos_;
     while (pos < data.size() && isBlank(data[pos]))
         ++pos;
     if (pos >= data.size()) {
-        m_pos = data.size();
+        pos_ = data.size();
         return std::nullopt;
     }
 
@@ -91,7 +91,7 @@ std::optional<QByteArray> FieldReader::nextField() {
             field.chop(1);
     }
     // One field per line: the closing quote, a comma and whatever follows go unread.
-    m_pos = pastLineEnd(data, end);
+    pos_ = pastLineEnd(data, end);
     return field.toByteArray();
 }
 
@@ -154,8 +154,8 @@ qint16 maskToPin(qint16 mask) {
     return halvings;
 }
 
-const std::array<const char*, kLineCount>& lineLabels() {
-    static const std::array<const char*, kLineCount> labels = {
+const std::array<const char*, Line_Count>& lineLabels() {
+    static const std::array<const char*, Line_Count> labels = {
         "'     Beep speed (100 to 500)",       "'       Gate timing (0 to 3)",
         "'       Veiw race timer (T or F",     "'       Gate IO pin (Port A)",
         "'       Red Light IO pin (Port A)",   "'       Orange Light IO pin (Port A)",
@@ -166,7 +166,7 @@ const std::array<const char*, kLineCount>& lineLabels() {
 }
 
 QByteArray writeConfig(const SettingsRecord& record) {
-    const std::array<QByteArray, kLineCount> values = {
+    const std::array<QByteArray, Line_Count> values = {
         QByteArray::number(record.beepSpeed),
         QByteArray::number(record.gateTiming),
         QByteArray(record.raceTimePanel ? "T" : "F"),
@@ -178,7 +178,7 @@ QByteArray writeConfig(const SettingsRecord& record) {
         QByteArray::number(record.finishBeamLine),
     };
     QByteArray file;
-    for (int line = 0; line < kLineCount; ++line)
+    for (int line = 0; line < Line_Count; ++line)
         file += '"' + values[line] + lineLabels()[line] + "\"\r\n";
     return file;
 }
@@ -194,24 +194,24 @@ QString lineName(int line) {
 } // namespace
 
 QString shownField(const QByteArray& field) {
-    constexpr qsizetype Longest = 24;
+    constexpr qsizetype longest = 24;
     QString text;
-    for (const char c : field.left(Longest))
+    for (const char c : field.left(longest))
         text += (c >= 0x20 && c < 0x7f) ? QChar::fromLatin1(c) : QChar(u'?');
-    if (field.size() > Longest)
+    if (field.size() > longest)
         text += QStringLiteral("...");
     return text;
 }
 
 // The built-in values of lines `from` to 9, as the operator reads them.
 QString builtInValues(int from) {
-    static const std::array<const char*, kLineCount> values = {
+    static const std::array<const char*, Line_Count> values = {
         "beep speed 150 ms",     "no gate timing",       "race time hidden",
         "gate on port A line 0", "red light on line 0",  "orange light on line 0",
         "green light on line 0", "no start button line", "no finish beam line",
     };
     QStringList said;
-    for (int line = from; line <= kLineCount; ++line)
+    for (int line = from; line <= Line_Count; ++line)
         said << QString::fromLatin1(values[line - 1]);
     return said.join(QStringLiteral(", "));
 }
@@ -238,9 +238,9 @@ QString loadReport(const LoadOutcome& outcome, const QString& path) {
         outcome.field.isEmpty()
             ? QStringLiteral("is missing")
             : QStringLiteral("could not be used (\"%1\")").arg(shownField(outcome.field));
-    const QString lines = outcome.line == kLineCount
+    const QString lines = outcome.line == Line_Count
                               ? QStringLiteral("line %1").arg(outcome.line)
-                              : QStringLiteral("lines %1 to %2").arg(outcome.line).arg(kLineCount);
+                              : QStringLiteral("lines %1 to %2").arg(outcome.line).arg(Line_Count);
     // One arg() for all, so that a "%1" in the path or the field is never replaced.
     return QStringLiteral("In the settings file %1, line %2 (%3) %4.\n\n"
                           "Built-in values stand for %5: %6.\n\n"

@@ -28,7 +28,7 @@ struct SettingsRecord {
     friend bool operator==(const SettingsRecord&, const SettingsRecord&) = default;
 };
 
-inline constexpr int kLineCount = 9;
+inline constexpr int Line_Count = 9;
 
 // Reads config.dat one field per line, like a classic sequential-file field reader:
 // - leading blanks (space, tab) are skipped;
@@ -48,8 +48,8 @@ public:
     std::optional<QByteArray> nextField();
 
 private:
-    QByteArray m_data;
-    qsizetype m_pos = 0;
+    QByteArray data_;
+    qsizetype pos_ = 0;
 };
 
 // The value part of a field: the text before its first apostrophe (possibly empty).
@@ -70,7 +70,7 @@ std::optional<qint16> pinToMask(qint16 line);
 qint16 maskToPin(qint16 mask);
 
 // The nine labels, each starting with its apostrophe.
-const std::array<const char*, kLineCount>& lineLabels();
+const std::array<const char*, Line_Count>& lineLabels();
 
 // The whole file, byte-exact: for each of the nine lines a double quote, the value
 // (shortest decimal, or T / F for the race-time panel), the label, a double quote, CR LF.

@@ -22,34 +22,34 @@ constexpr qint64 Max_Config_Bytes = 1 << 20;
 
 // Reads config.dat line by line and remembers the last field it read, so that a line
 // that cannot be used can be named with what it held.
-class Settings_Reader {
+class SettingsReader {
 public:
-    explicit Settings_Reader(QByteArray data)
+    explicit SettingsReader(QByteArray data)
         : reader_(std::move(data)) {}
 
     LoadOutcome damaged() const { return LoadOutcome::damagedAt(line_, field_); }
 
     // The next line's value text, or nothing when the line is missing or has no apostrophe.
-    std::optional<QByteArray> Next_Value() {
+    std::optional<QByteArray> nextValue() {
         ++line_;
         const std::optional<QByteArray> field = reader_.nextField();
         field_ = field.value_or(QByteArray());
         return field ? config::valueText(*field) : std::nullopt;
     }
 
-    std::optional<qint16> Next_Number() {
-        const std::optional<QByteArray> value = Next_Value();
+    std::optional<qint16> nextNumber() {
+        const std::optional<QByteArray> value = nextValue();
         return value ? config::toInt16(*value) : std::nullopt;
     }
 
     // An output line number goes out as one byte, so only 0..255 is a line.
-    std::optional<qint16> Next_Output_Line() {
-        const std::optional<qint16> line = Next_Number();
+    std::optional<qint16> nextOutputLine() {
+        const std::optional<qint16> line = nextNumber();
         return line && *line >= 0 && *line <= 255 ? line : std::nullopt;
     }
 
-    std::optional<qint16> Next_Input_Mask() {
-        const std::optional<qint16> line = Next_Number();
+    std::optional<qint16> nextInputMask() {
+        const std::optional<qint16> line = nextNumber();
         return line ? config::pinToMask(*line) : std::nullopt;
     }
 
@@ -62,7 +62,7 @@ private:
 // A file that did not load whole holds values the window does not: before the first
 // save replaces it, it is copied aside. Only a plain file can hold what an operator
 // wrote. False when the copy could not be made; the save must not go on then.
-bool Keep_Previous_File(const QString& path) {
+bool keepPreviousFile(const QString& path) {
     if (!QFileInfo(path).isFile())
         return true;
     return QFile::copy(path, config::backupPathFor(path));
@@ -88,20 +88,20 @@ LoadOutcome frmUSB_Main::Read_Settings_File() {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {LoadOutcome::Kind::Unreadable};
-    Settings_Reader reader(file.read(Max_Config_Bytes));
+    SettingsReader reader(file.read(Max_Config_Bytes));
     file.close();
 
-    const std::optional<qint16> beepSpeed = reader.Next_Number();
+    const std::optional<qint16> beepSpeed = reader.nextNumber();
     if (!beepSpeed || *beepSpeed < HScroll1->minimum() || *beepSpeed > HScroll1->maximum())
         return reader.damaged();
     HScroll1->setValue(*beepSpeed);
 
-    const std::optional<qint16> gateTiming = reader.Next_Number();
+    const std::optional<qint16> gateTiming = reader.nextNumber();
     if (!gateTiming || *gateTiming < 0 || *gateTiming > 3)
         return reader.damaged();
     Gate_timing[*gateTiming]->setChecked(true);
 
-    const std::optional<QByteArray> panel = reader.Next_Value();
+    const std::optional<QByteArray> panel = reader.nextValue();
     if (!panel)
         return reader.damaged();
     if (*panel == "T" || *panel == "F") {
@@ -110,13 +110,13 @@ LoadOutcome frmUSB_Main::Read_Settings_File() {
     }
 
     for (qint16* line : {&Gate, &Red, &Orange, &Green}) {
-        const std::optional<qint16> value = reader.Next_Output_Line();
+        const std::optional<qint16> value = reader.nextOutputLine();
         if (!value)
             return reader.damaged();
         *line = *value;
     }
     for (qint16* mask : {&Start_Button, &Finish_Beam}) {
-        const std::optional<qint16> value = reader.Next_Input_Mask();
+        const std::optional<qint16> value = reader.nextInputMask();
         if (!value)
             return reader.damaged();
         *mask = *value;
@@ -134,7 +134,7 @@ void frmUSB_Main::Load_More_Settings() {
     const QString clash =
         config::moreSettingsProblem(More_Settings, config::OutputLines{Gate, Red, Orange, Green});
     if (!clash.isEmpty()) {
-        More_Settings.startPulseLine = config::kNoStartPulse;
+        More_Settings.startPulseLine = config::No_Start_Pulse;
         More_Settings_Problems << clash + QStringLiteral(" The start pulse is off.");
     }
 }
@@ -159,7 +159,7 @@ QString frmUSB_Main::Settings_Report() const {
 // leaves the previous file whole. A file that did not load whole is kept aside first.
 void frmUSB_Main::Save_Settings_File() {
     const QString path = config::configPathFor(programFolder_);
-    if (Settings_Load.kind != LoadOutcome::Kind::Whole && !Keep_Previous_File(path))
+    if (Settings_Load.kind != LoadOutcome::Kind::Whole && !keepPreviousFile(path))
         return;
     config::SettingsRecord record;
     record.beepSpeed = qint16(HScroll1->value());

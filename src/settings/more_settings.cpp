@@ -26,7 +26,7 @@ constexpr qint64 Max_File_Bytes = 64 * 1024;
 // a second QSettings on the real file can return the values it held before. So the
 // real file is only ever read and replaced whole, as bytes, and QSettings works on a
 // private copy of a fresh name.
-class Scratch_Ini {
+class ScratchIni {
 public:
     bool isValid() const { return dir_.isValid(); }
     QString path() const { return dir_.filePath(File_Name); }
@@ -63,13 +63,13 @@ std::optional<bool> toSwitch(const QVariant& value) {
 
 std::optional<qint16> toPulseLine(const QVariant& value) {
     if (plainText(value) == Off)
-        return kNoStartPulse;
-    const std::optional<int> line = wholeNumberIn(value, 0, kLastPortALine);
+        return No_Start_Pulse;
+    const std::optional<int> line = wholeNumberIn(value, 0, Last_Port_A_Line);
     return line ? std::optional<qint16>(qint16(*line)) : std::nullopt;
 }
 
 std::optional<int> toPulseMs(const QVariant& value) {
-    return wholeNumberIn(value, kStartPulseMsMin, kStartPulseMsMax);
+    return wholeNumberIn(value, Start_Pulse_Ms_Min, Start_Pulse_Ms_Max);
 }
 
 QString shownValue(const QVariant& value) {
@@ -107,7 +107,7 @@ MoreSettings readValues(const QSettings& ini, QStringList& problems) {
     const bool lengthOk = readKey(ini, Pulse_Length_Key, toPulseMs, settings.startPulseMs,
                                   "a length of 10 to 2000 ms", pulseOff, problems);
     if (!lineOk || !lengthOk)
-        settings.startPulseLine = kNoStartPulse;
+        settings.startPulseLine = No_Start_Pulse;
     return settings;
 }
 
@@ -156,7 +156,7 @@ MoreSettingsLoad loadMoreSettings(const QString& path) {
 
     QString problem;
     const std::optional<QByteArray> bytes = readFileBytes(path, problem);
-    Scratch_Ini scratch;
+    ScratchIni scratch;
     if (bytes && (!scratch.isValid() || !writeFileBytes(scratch.path(), *bytes)))
         problem = fileProblem("cannot be read: there is no room for a working copy");
     if (!problem.isEmpty()) {
@@ -175,7 +175,7 @@ MoreSettingsLoad loadMoreSettings(const QString& path) {
 }
 
 bool saveMoreSettings(const QString& path, const MoreSettings& settings) {
-    Scratch_Ini scratch;
+    ScratchIni scratch;
     if (!scratch.isValid())
         return false;
     {
@@ -195,13 +195,13 @@ bool saveMoreSettings(const QString& path, const MoreSettings& settings) {
 }
 
 QString moreSettingsProblem(const MoreSettings& settings, const OutputLines& outputs) {
-    if (settings.startPulseMs < kStartPulseMsMin || settings.startPulseMs > kStartPulseMsMax)
+    if (settings.startPulseMs < Start_Pulse_Ms_Min || settings.startPulseMs > Start_Pulse_Ms_Max)
         return QStringLiteral("The start pulse must last from %1 to %2 ms.")
-            .arg(kStartPulseMsMin)
-            .arg(kStartPulseMsMax);
+            .arg(Start_Pulse_Ms_Min)
+            .arg(Start_Pulse_Ms_Max);
     if (!settings.startPulseOn())
         return {};
-    if (settings.startPulseLine < 0 || settings.startPulseLine > kLastPortALine)
+    if (settings.startPulseLine < 0 || settings.startPulseLine > Last_Port_A_Line)
         return QStringLiteral("The start pulse needs a port A line from 0 to 7, or Off.");
     const QString driven = lineDrives(settings.startPulseLine, outputs);
     if (driven.isEmpty())

@@ -20,18 +20,18 @@
 
 namespace korvane::config {
 
-inline constexpr qint16 kNoStartPulse = -1;
-inline constexpr qint16 kLastPortALine = 7;
-inline constexpr int kStartPulseMsDefault = 100;
-inline constexpr int kStartPulseMsMin = 10;
-inline constexpr int kStartPulseMsMax = 2000;
+inline constexpr qint16 No_Start_Pulse = -1;
+inline constexpr qint16 Last_Port_A_Line = 7;
+inline constexpr int Start_Pulse_Ms_Default = 100;
+inline constexpr int Start_Pulse_Ms_Min = 10;
+inline constexpr int Start_Pulse_Ms_Max = 2000;
 
 struct MoreSettings {
     bool randomStart = false;
-    qint16 startPulseLine = kNoStartPulse; // port A line 0..7, kNoStartPulse for none
-    int startPulseMs = kStartPulseMsDefault;
+    qint16 startPulseLine = No_Start_Pulse; // port A line 0..7, No_Start_Pulse for none
+    int startPulseMs = Start_Pulse_Ms_Default;
 
-    bool startPulseOn() const { return startPulseLine != kNoStartPulse; }
+    bool startPulseOn() const { return startPulseLine != No_Start_Pulse; }
     friend bool operator==(const MoreSettings&, const MoreSettings&) = default;
 };
 

@@ -13,8 +13,8 @@ namespace korvane {
 
 namespace {
 
-constexpr int kLowestRate = 1000;
-constexpr int kHighestRate = 384000;
+constexpr int Lowest_Rate = 1000;
+constexpr int Highest_Rate = 384000;
 
 bool isWavContainer(int format) {
     const int container = format & SF_FORMAT_TYPEMASK;
@@ -23,9 +23,9 @@ bool isWavContainer(int format) {
 }
 
 bool hasPlayableShape(const SF_INFO& info) {
-    return isWavContainer(info.format) && info.channels >= 1 && info.samplerate >= kLowestRate &&
-           info.samplerate <= kHighestRate && info.frames > 0 &&
-           info.frames <= static_cast<sf_count_t>(kLongestSound.count()) * info.samplerate;
+    return isWavContainer(info.format) && info.channels >= 1 && info.samplerate >= Lowest_Rate &&
+           info.samplerate <= Highest_Rate && info.frames > 0 &&
+           info.frames <= static_cast<sf_count_t>(Longest_Sound.count()) * info.samplerate;
 }
 
 // A float file may hold anything, NaN included; the server expects -1..1.
@@ -65,7 +65,7 @@ std::vector<float> resample(const std::vector<float>& input, int channels, int f
         (inFrames * static_cast<std::size_t>(toRate) + static_cast<std::size_t>(fromRate) - 1) /
         static_cast<std::size_t>(fromRate);
     std::vector<float> output(outFrames * width);
-    constexpr std::size_t kBlockFrames = 1 << 15;
+    constexpr std::size_t blockFrames = 1 << 15;
     std::size_t read = 0;
     std::size_t written = 0;
     while (written < outFrames) {
@@ -76,9 +76,9 @@ std::vector<float> resample(const std::vector<float>& input, int channels, int f
         const float* in = read < inFrames ? input.data() + read * width : nullptr;
         std::size_t used = 0;
         std::size_t made = 0;
-        if (soxr_process(resampler.get(), in, std::min(kBlockFrames, inFrames - read), &used,
+        if (soxr_process(resampler.get(), in, std::min(blockFrames, inFrames - read), &used,
                          output.data() + written * width,
-                         std::min(kBlockFrames, outFrames - written), &made) != nullptr) {
+                         std::min(blockFrames, outFrames - written), &made) != nullptr) {
             return {};
         }
         read += used;
@@ -94,30 +94,30 @@ std::vector<float> resample(const std::vector<float>& input, int channels, int f
 
 std::chrono::microseconds SoundBuffer::audibleLength() const {
     return std::chrono::microseconds(static_cast<std::int64_t>(audibleFrames) * 1'000'000 /
-                                     kPlayerRate);
+                                     Player_Rate);
 }
 
 SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, int rate,
                            std::stop_token stop) {
     // Resampled with the file's own one or two channels (mono costs half), then spread
     // to the player's two; channels beyond two are dropped first.
-    const int kept = std::min(channels, kPlayerChannels);
+    const int kept = std::min(channels, Player_Channels);
     const std::size_t frames = interleaved.size() / static_cast<std::size_t>(channels);
     std::vector<float> source;
     if (kept != channels) {
-        source.resize(frames * kPlayerChannels);
+        source.resize(frames * Player_Channels);
         for (std::size_t i = 0; i < frames; ++i) {
             source[2 * i] = interleaved[i * static_cast<std::size_t>(channels)];
             source[2 * i + 1] = interleaved[i * static_cast<std::size_t>(channels) + 1];
         }
     }
     const std::vector<float> resampled =
-        resample(kept != channels ? source : interleaved, kept, rate, kPlayerRate, stop);
+        resample(kept != channels ? source : interleaved, kept, rate, Player_Rate, stop);
     SoundBuffer sound;
-    if (kept == kPlayerChannels) {
+    if (kept == Player_Channels) {
         sound.samples = resampled;
     } else {
-        sound.samples.resize(resampled.size() * kPlayerChannels);
+        sound.samples.resize(resampled.size() * Player_Channels);
         for (std::size_t i = 0; i < resampled.size(); ++i) {
             sound.samples[2 * i] = sound.samples[2 * i + 1] = resampled[i];
         }
@@ -127,13 +127,13 @@ SoundBuffer toPlayerFormat(const std::vector<float>& interleaved, int channels, 
 }
 
 void appendSilence(SoundBuffer& sound, std::chrono::milliseconds length) {
-    const auto frames = static_cast<std::size_t>(length.count() * kPlayerRate / 1000);
-    sound.samples.resize(sound.samples.size() + frames * kPlayerChannels, 0.0f);
+    const auto frames = static_cast<std::size_t>(length.count() * Player_Rate / 1000);
+    sound.samples.resize(sound.samples.size() + frames * Player_Channels, 0.0f);
 }
 
 std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token stop) {
     const QFileInfo file(path);
-    if (!file.isFile() || file.size() > kLargestSoundFile) {
+    if (!file.isFile() || file.size() > Largest_Sound_File) {
         return std::nullopt;
     }
     SF_INFO info{};

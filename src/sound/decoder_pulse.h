@@ -20,16 +20,16 @@
 namespace korvane {
 
 // The one format every sound is converted to, so a single open stream plays them all.
-inline constexpr int kPlayerRate = 48000;
-inline constexpr int kPlayerChannels = 2;
+inline constexpr int Player_Rate = 48000;
+inline constexpr int Player_Channels = 2;
 
-// A sound ready to hand to the server: float32 stereo at kPlayerRate, interleaved.
+// A sound ready to hand to the server: float32 stereo at Player_Rate, interleaved.
 // Trailing silence may follow the audible part.
 struct SoundBuffer {
     std::vector<float> samples;
     std::size_t audibleFrames = 0;
 
-    std::size_t frames() const { return samples.size() / kPlayerChannels; }
+    std::size_t frames() const { return samples.size() / Player_Channels; }
     std::size_t bytes() const { return samples.size() * sizeof(float); }
     std::chrono::microseconds audibleLength() const;
 };

@@ -18,27 +18,27 @@ public:
     // later post.
     void post(T value) {
         slots_[writerSlot_] = std::move(value);
-        writerSlot_ = middle_.exchange(writerSlot_ | kFresh, std::memory_order_acq_rel) & kIndex;
+        writerSlot_ = middle_.exchange(writerSlot_ | Fresh, std::memory_order_acq_rel) & Index;
     }
 
     // Reader's thread only. Empty when nothing was posted since the last take.
     std::optional<T> take() {
-        if ((middle_.load(std::memory_order_relaxed) & kFresh) == 0) {
+        if ((middle_.load(std::memory_order_relaxed) & Fresh) == 0) {
             return std::nullopt;
         }
-        readerSlot_ = middle_.exchange(readerSlot_, std::memory_order_acq_rel) & kIndex;
+        readerSlot_ = middle_.exchange(readerSlot_, std::memory_order_acq_rel) & Index;
         // Left empty, so what the writer gets back holds nothing of the reader's.
         return std::exchange(slots_[readerSlot_], T{});
     }
 
 private:
-    static constexpr unsigned kIndex = 3;
-    static constexpr unsigned kFresh = 4;
+    static constexpr unsigned Index = 3;
+    static constexpr unsigned Fresh = 4;
 
     std::array<T, 3> slots_{};
     unsigned writerSlot_ = 0;
     unsigned readerSlot_ = 1;
-    // The middle slot's index, with kFresh while it holds a value the reader has not taken.
+    // The middle slot's index, with Fresh while it holds a value the reader has not taken.
     std::atomic<unsigned> middle_{2};
 };
 

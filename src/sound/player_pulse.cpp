@@ -24,33 +24,33 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // PipeWire drops a few milliseconds from the end of a stream that runs dry.
-constexpr auto kTrailingSilence = 30ms;
+constexpr auto Trailing_Silence = 30ms;
 // How often a lost or absent server is looked for again.
-constexpr pa_usec_t kRetryUsec = 1'000'000;
+constexpr pa_usec_t Retry_Usec = 1'000'000;
 // Server-side buffering asked for: small, so sinks that cannot rewind start late by
 // at most this much.
-constexpr pa_usec_t kTargetLatencyUsec = 10'000;
+constexpr pa_usec_t Target_Latency_Usec = 10'000;
 // A synchronous play asks the server where it is twice: right after the start, and
 // this long before the expected end, to correct for any drift.
-constexpr auto kRefineBeforeEnd = 20ms;
+constexpr auto Refine_Before_End = 20ms;
 // The longest wait for the server's timing reply; the sound's own length is waited
 // for anyway, so a short sound waits less.
-constexpr auto kTimingReplyLimit = 100ms;
-constexpr auto kShortestReplyWait = 5ms;
+constexpr auto Timing_Reply_Limit = 100ms;
+constexpr auto Shortest_Reply_Wait = 5ms;
 // A synchronous play never blocks longer than the sound plus this, whatever the server.
-constexpr auto kLongestOverrun = 1s;
+constexpr auto Longest_Overrun = 1s;
 // A play waits this long at most for its file to be decoded (a voice file takes a few
 // milliseconds); a file still not ready then plays the default sound this time.
-constexpr auto kLongestDecodeWait = 250ms;
+constexpr auto Longest_Decode_Wait = 250ms;
 // A synchronous play waits this long at most to hear whether its sound started; libpulse's
 // thread answers within microseconds unless the machine is badly overloaded.
-constexpr auto kStartReplyLimit = 100ms;
+constexpr auto Start_Reply_Limit = 100ms;
 // The stream is corked this long after the last sound has ended (or after a wake), so
 // that between starts neither the server nor libpulse's thread has anything to do. A
 // running stream is topped up hundreds of times a second, even with nothing to play.
-constexpr pa_usec_t kQuietBeforeRestUsec = 15'000'000;
+constexpr pa_usec_t Quiet_Before_Rest_Usec = 15'000'000;
 
-constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32NE, kPlayerRate, kPlayerChannels};
+constexpr pa_sample_spec Spec{PA_SAMPLE_FLOAT32NE, Player_Rate, Player_Channels};
 
 class MainloopLock {
 public:
@@ -146,18 +146,18 @@ private:
     std::uint64_t answeredTicket_ = 0;
     bool answeredStarted_ = false;
 
-    SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(kTrailingSilence)};
+    SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(Trailing_Silence)};
     std::shared_ptr<const SoundBuffer> defaultTone_;
 };
 
 std::shared_ptr<const SoundBuffer> makeDefaultSound() {
-    SoundBuffer tone = toPlayerFormat(makeDefaultTone(kPlayerRate), 1, kPlayerRate);
-    appendSilence(tone, kTrailingSilence);
+    SoundBuffer tone = toPlayerFormat(makeDefaultTone(Player_Rate), 1, Player_Rate);
+    appendSilence(tone, Trailing_Silence);
     return std::make_shared<const SoundBuffer>(std::move(tone));
 }
 
 pa_usec_t bytesToUsec(std::size_t bytes) {
-    return pa_bytes_to_usec(bytes, &kSpec);
+    return pa_bytes_to_usec(bytes, &Spec);
 }
 
 PulseSoundPlayer::PulseSoundPlayer()
@@ -212,7 +212,7 @@ void PulseSoundPlayer::playSync(const QString& fileName) {
 }
 
 std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fileName) {
-    auto sound = cache_.find(fileName, kLongestDecodeWait);
+    auto sound = cache_.find(fileName, Longest_Decode_Wait);
     return sound ? sound : defaultTone_;
 }
 
@@ -238,7 +238,7 @@ bool PulseSoundPlayer::startAndConfirm(std::shared_ptr<const SoundBuffer> sound)
     const std::uint64_t ticket = ++lastTicket_;
     post({std::move(sound), ticket});
     std::unique_lock guard(eventMutex_);
-    eventArrived_.wait_for(guard, kStartReplyLimit, [&] { return answeredTicket_ >= ticket; });
+    eventArrived_.wait_for(guard, Start_Reply_Limit, [&] { return answeredTicket_ >= ticket; });
     return answeredTicket_ == ticket && answeredStarted_;
 }
 
@@ -246,7 +246,7 @@ bool PulseSoundPlayer::startAndConfirm(std::shared_ptr<const SoundBuffer> sound)
 // this ran was cut by its successor anyway.
 void PulseSoundPlayer::takeRequestsLocked() {
     if (wakeRequested_.exchange(false, std::memory_order_acquire)) {
-        keepAwakeLocked(pa_rtclock_now() + kQuietBeforeRestUsec);
+        keepAwakeLocked(pa_rtclock_now() + Quiet_Before_Rest_Usec);
     }
     if (std::optional<PlayRequest> request = requests_.take()) {
         if (!request->sound) {
@@ -288,7 +288,7 @@ bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
     // that (about ten seconds) is topped up from the write callback on libpulse's thread.
     const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
     writeLocked(attr != nullptr ? attr->maxlength : playing_->bytes());
-    keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + kQuietBeforeRestUsec);
+    keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + Quiet_Before_Rest_Usec);
     return true;
 }
 
@@ -331,7 +331,7 @@ void PulseSoundPlayer::writeLocked(std::size_t limit) {
     if (!playing_) {
         return;
     }
-    const std::size_t frameBytes = pa_frame_size(&kSpec);
+    const std::size_t frameBytes = pa_frame_size(&Spec);
     const std::size_t bytes =
         std::min(playing_->bytes() - writtenBytes_, limit) / frameBytes * frameBytes;
     if (bytes == 0) {
@@ -383,7 +383,7 @@ std::optional<Clock::time_point> PulseSoundPlayer::expectedEnd(Clock::duration r
     // Latency covers what is written; add what is not yet, less the trailing silence.
     const pa_usec_t unwritten = bytesToUsec(playing_->bytes() - writtenBytes_);
     const pa_usec_t silence =
-        bytesToUsec((playing_->frames() - playing_->audibleFrames) * pa_frame_size(&kSpec));
+        bytesToUsec((playing_->frames() - playing_->audibleFrames) * pa_frame_size(&Spec));
     const auto remaining = static_cast<std::int64_t>(negative != 0 ? 0 : latency) +
                            static_cast<std::int64_t>(unwritten) -
                            static_cast<std::int64_t>(silence);
@@ -394,16 +394,16 @@ std::optional<Clock::time_point> PulseSoundPlayer::expectedEnd(Clock::duration r
 // length has passed since the call nor long after.
 void PulseSoundPlayer::waitUntilPlayed(Clock::time_point start, const SoundBuffer& sound) {
     const auto earliest = start + sound.audibleLength();
-    const auto latest = earliest + kLongestOverrun;
+    const auto latest = earliest + Longest_Overrun;
     const auto bounded = [&](std::optional<Clock::time_point> end, Clock::time_point fallback) {
         return std::clamp(end.value_or(fallback), earliest, latest);
     };
-    const auto firstLimit =
-        std::clamp<Clock::duration>(earliest - Clock::now(), kShortestReplyWait, kTimingReplyLimit);
+    const auto firstLimit = std::clamp<Clock::duration>(earliest - Clock::now(),
+                                                        Shortest_Reply_Wait, Timing_Reply_Limit);
     auto end = bounded(expectedEnd(firstLimit), earliest);
-    if (end - Clock::now() > 2 * kRefineBeforeEnd) {
-        std::this_thread::sleep_until(end - kRefineBeforeEnd);
-        end = bounded(expectedEnd(kRefineBeforeEnd), end);
+    if (end - Clock::now() > 2 * Refine_Before_End) {
+        std::this_thread::sleep_until(end - Refine_Before_End);
+        end = bounded(expectedEnd(Refine_Before_End), end);
     }
     std::this_thread::sleep_until(end);
 }
@@ -424,7 +424,7 @@ void PulseSoundPlayer::openStreamLocked() {
     closeStreamLocked();
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    stream_ = pa_stream_new(context_, "Start sounds", &kSpec, &map);
+    stream_ = pa_stream_new(context_, "Start sounds", &Spec, &map);
     if (stream_ == nullptr) {
         scheduleRetryLocked();
         return;
@@ -435,7 +435,7 @@ void PulseSoundPlayer::openStreamLocked() {
     // sink stays awake and a flush followed by a write starts the new sound immediately.
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &kSpec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(Target_Latency_Usec, &Spec));
     attr.prebuf = 0;
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
@@ -481,13 +481,13 @@ void PulseSoundPlayer::scheduleRetryLocked() {
     }
     if (context_ != nullptr) {
         // On the monotonic clock, so a change of the wall clock cannot delay it.
-        retry_ = pa_context_rttime_new(context_, pa_rtclock_now() + kRetryUsec, onRetry, this);
+        retry_ = pa_context_rttime_new(context_, pa_rtclock_now() + Retry_Usec, onRetry, this);
         return;
     }
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
     timeval when{};
     pa_gettimeofday(&when);
-    pa_timeval_add(&when, kRetryUsec);
+    pa_timeval_add(&when, Retry_Usec);
     retry_ = api->time_new(api, &when, onRetry, this);
 }
 

@@ -16,16 +16,16 @@ namespace korvane {
 
 namespace {
 
-constexpr int kDefaultToneRate = 48000;
+constexpr int Default_Tone_Rate = 48000;
 
 // winmm's PlaySoundW: it stops the sound playing before it starts another, and with
 // SND_SYNC returns when the sound has ended, exactly what the interface promises.
 class WinmmSoundPlayer final : public SoundPlayer {
 public:
     WinmmSoundPlayer() {
-        const std::vector<float> tone = makeDefaultTone(kDefaultToneRate);
-        defaultWav_ = makeWavFile(tone, kDefaultToneRate);
-        defaultLength_ = std::chrono::milliseconds(tone.size() * 1000 / kDefaultToneRate);
+        const std::vector<float> tone = makeDefaultTone(Default_Tone_Rate);
+        defaultWav_ = makeWavFile(tone, Default_Tone_Rate);
+        defaultLength_ = std::chrono::milliseconds(tone.size() * 1000 / Default_Tone_Rate);
     }
 
     // An asynchronous play may still read defaultWav_: stop it first.

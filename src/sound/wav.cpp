@@ -11,8 +11,8 @@ namespace korvane {
 
 namespace {
 
-constexpr qint64 kChunkHeader = 8;
-constexpr qint64 kByteRateOffset = 8; // in the "fmt " chunk
+constexpr qint64 Chunk_Header = 8;
+constexpr qint64 Byte_Rate_Offset = 8; // in the "fmt " chunk
 
 std::uint32_t readU32(const QByteArray& bytes, qsizetype at) {
     return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
@@ -34,7 +34,7 @@ void appendU16(QByteArray& bytes, std::uint16_t value) {
 
 std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestSoundFile) {
+    if (!file.open(QIODevice::ReadOnly) || file.size() > Largest_Sound_File) {
         return std::nullopt;
     }
     const QByteArray riff = file.read(12);
@@ -44,18 +44,18 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
     std::uint32_t byteRate = 0;
     // Walk the chunks; "fmt " comes before "data" in every valid file.
     while (!file.atEnd()) {
-        const QByteArray header = file.read(kChunkHeader);
-        if (header.size() != kChunkHeader) {
+        const QByteArray header = file.read(Chunk_Header);
+        if (header.size() != Chunk_Header) {
             return std::nullopt;
         }
         const qint64 size = readU32(header, 4);
         const qint64 start = file.pos();
         if (header.startsWith("fmt ")) {
             const QByteArray format = file.read(size);
-            if (format.size() < kByteRateOffset + 4) {
+            if (format.size() < Byte_Rate_Offset + 4) {
                 return std::nullopt;
             }
-            byteRate = readU32(format, kByteRateOffset);
+            byteRate = readU32(format, Byte_Rate_Offset);
         } else if (header.startsWith("data")) {
             // Writers that stream may leave the size at its maximum: trust the file.
             const qint64 bytes = std::min(size, file.size() - start);
@@ -63,7 +63,7 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
                 return std::nullopt;
             }
             const std::chrono::milliseconds length(bytes * 1000 / byteRate);
-            if (length > kLongestSound) {
+            if (length > Longest_Sound) {
                 return std::nullopt;
             }
             return length;
@@ -77,21 +77,21 @@ std::optional<std::chrono::milliseconds> wavFileLength(const QString& path) {
 }
 
 QByteArray makeWavFile(const std::vector<float>& samples, int sampleRate) {
-    constexpr std::uint16_t kPcm = 1;
-    constexpr std::uint16_t kBytesPerSample = 2;
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * kBytesPerSample);
+    constexpr std::uint16_t pcm = 1;
+    constexpr std::uint16_t bytesPerSample = 2;
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * bytesPerSample);
     QByteArray wav;
     wav.reserve(qsizetype(44 + dataBytes));
     wav.append("RIFF");
     appendU32(wav, 36 + dataBytes);
     wav.append("WAVEfmt ");
     appendU32(wav, 16);
-    appendU16(wav, kPcm);
+    appendU16(wav, pcm);
     appendU16(wav, 1); // mono
     appendU32(wav, static_cast<std::uint32_t>(sampleRate));
-    appendU32(wav, static_cast<std::uint32_t>(sampleRate) * kBytesPerSample);
-    appendU16(wav, kBytesPerSample);
-    appendU16(wav, 8 * kBytesPerSample);
+    appendU32(wav, static_cast<std::uint32_t>(sampleRate) * bytesPerSample);
+    appendU16(wav, bytesPerSample);
+    appendU16(wav, 8 * bytesPerSample);
     wav.append("data");
     appendU32(wav, dataBytes);
     for (const float sample : samples) {

@@ -10,8 +10,8 @@
 namespace korvane {
 
 // Beyond these a sound file counts as unreadable rather than being loaded into memory.
-inline constexpr std::chrono::seconds kLongestSound{60};
-inline constexpr qint64 kLargestSoundFile = 64 * 1024 * 1024;
+inline constexpr std::chrono::seconds Longest_Sound{60};
+inline constexpr qint64 Largest_Sound_File = 64 * 1024 * 1024;
 
 // The playing time of a WAV file from its header (byte rate and data size), without
 // decoding it. Empty when the file is missing, not a RIFF WAVE file, holds no audio, or

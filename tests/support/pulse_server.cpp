@@ -1,4 +1,4 @@
-#include "pulse_server.h"
+#include "tests/support/pulse_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,9 +21,9 @@ namespace korvane::test {
 
 namespace {
 
-constexpr qint64 kNsPerSecond = 1'000'000'000;
-constexpr int kSettleMs = 2500;
-constexpr int kCommandLimitMs = 10000;
+constexpr qint64 Ns_Per_Second = 1'000'000'000;
+constexpr int Settle_Ms = 2500;
+constexpr int Command_Limit_Ms = 10000;
 
 bool runCommand(const QString& program, const QStringList& arguments,
                 const QProcessEnvironment& environment, QString* error,
@@ -31,8 +31,8 @@ bool runCommand(const QString& program, const QStringList& arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    if (!process.waitForFinished(kCommandLimitMs) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
+    if (!process.waitForFinished(Command_Limit_Ms) ||
+        process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         if (error != nullptr) {
             *error = QStringLiteral("%1 %2 failed: %3")
                          .arg(program, arguments.join(QLatin1Char(' ')),
@@ -70,11 +70,11 @@ Recording::Recording(std::vector<float> samples, qint64 firstSampleNs)
     , firstSampleNs_(firstSampleNs) {}
 
 qint64 Recording::timeOf(std::size_t index) const {
-    return firstSampleNs_ + static_cast<qint64>(index) * kNsPerSecond / kRate;
+    return firstSampleNs_ + static_cast<qint64>(index) * Ns_Per_Second / Rate;
 }
 
 std::size_t Recording::indexAt(qint64 ns) const {
-    const qint64 index = (ns - firstSampleNs_) * kRate / kNsPerSecond;
+    const qint64 index = (ns - firstSampleNs_) * Rate / Ns_Per_Second;
     return static_cast<std::size_t>(std::clamp<qint64>(index, 0, qint64(samples_.size())));
 }
 
@@ -126,7 +126,7 @@ double Recording::toneFrequency(qint64 fromNs, qint64 toNs) const {
     if (crossings < 3) {
         return 0.0;
     }
-    return double(crossings - 1) / 2.0 * kRate / double(last - *first);
+    return double(crossings - 1) / 2.0 * Rate / double(last - *first);
 }
 
 PulseServer::PulseServer()
@@ -165,7 +165,7 @@ bool PulseServer::start(QString* error) {
         return false;
     }
     std::this_thread::sleep_for(
-        std::chrono::nanoseconds(startedNs + kSettleMs * 1'000'000LL - monotonicNs()));
+        std::chrono::nanoseconds(startedNs + Settle_Ms * 1'000'000LL - monotonicNs()));
     if (!waitForRecording(monotonicNs() - 100'000'000)) {
         if (error != nullptr) {
             *error = QStringLiteral("the monitor of the null sink delivers no audio");
@@ -226,7 +226,7 @@ bool PulseServer::startRecorder(QString* error) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    const std::string rate = "--rate=" + std::to_string(Recording::kRate);
+    const std::string rate = "--rate=" + std::to_string(Recording::Rate);
     std::vector<std::string> arguments = {"parec", "--raw",        "--format=float32le",
                                           rate,    "--channels=1", "--latency-msec=20",
                                           "-d",    "gate.monitor"};
@@ -276,7 +276,7 @@ void PulseServer::readRecorder(int fd) {
         std::memcpy(samples_.data() + before, pending.data(), whole * sizeof(float));
         pending.erase(pending.begin(), pending.begin() + qsizetype(whole * sizeof(float)));
         const qint64 firstNs =
-            arrivedNs - qint64(samples_.size()) * kNsPerSecond / Recording::kRate;
+            arrivedNs - qint64(samples_.size()) * Ns_Per_Second / Recording::Rate;
         firstSampleNs_ = placed_ ? std::min(firstSampleNs_, firstNs) : firstNs;
         placed_ = true;
     }
@@ -334,7 +334,7 @@ bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {
         {
             const std::lock_guard guard(mutex_);
             if (placed_ &&
-                firstSampleNs_ + qint64(samples_.size()) * kNsPerSecond / Recording::kRate >= ns) {
+                firstSampleNs_ + qint64(samples_.size()) * Ns_Per_Second / Recording::Rate >= ns) {
                 return true;
             }
         }

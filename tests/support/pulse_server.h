@@ -21,7 +21,7 @@ namespace korvane::test {
 // compare positions within one recording for anything finer.
 class Recording {
 public:
-    static constexpr int kRate = 48000;
+    static constexpr int Rate = 48000;
 
     Recording(std::vector<float> samples, qint64 firstSampleNs);
 

@@ -1,4 +1,4 @@
-#include "start_helpers.h"
+#include "tests/support/start_helpers.h"
 
 namespace korvane::test {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "event_loop.h"
-#include "test_rig.h"
+#include "sim/event_loop.h"
+#include "tests/support/test_rig.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "test_rig.h"
+#include "tests/support/test_rig.h"
 
 #include "settings/config_file.h"
 

@@ -2,8 +2,8 @@
 
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
+#include "sim/virtual_module.h"
 #include "sound/player.h"
-#include "virtual_module.h"
 
 #include <QList>
 #include <QString>
