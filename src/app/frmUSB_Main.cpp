@@ -230,8 +230,8 @@ void frmUSB_Main::Wire_Events() {
 
     connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
     connect(&Gate_up_timer, &QTimer::timeout, this, &frmUSB_Main::Gate_up_timer_Timer);
-    connect(&Riders_ready, &QTimer::timeout, this, &frmUSB_Main::Riders_ready_Timer);
     const std::pair<QTimer*, void (frmUSB_Main::*)()> timedSteps[] = {
+        {&Riders_ready, &frmUSB_Main::Riders_ready_Timer},
         {&Watch_the_gate, &frmUSB_Main::Watch_the_gate_Timer},
         {&Timer1, &frmUSB_Main::Timer1_Timer},
         {&Timer2, &frmUSB_Main::Timer2_Timer},

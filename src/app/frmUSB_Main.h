@@ -199,7 +199,7 @@ public:
     QTimer Race_timer;        // reads the finish beam every 10 ms from the drop
     QTimer Link_Retry;        // runs while the link is closed
     QTimer Start_pulse_timer; // ends the start pulse
-    // Runs "Watch the gate", the beeps and the ready state after them at their due time.
+    // Runs "Riders ready", "Watch the gate", the beeps and the ready state at their due time.
     StepTiming Steps_On_Time;
 
     // --- Window variables

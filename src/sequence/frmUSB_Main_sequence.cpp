@@ -220,7 +220,7 @@ void frmUSB_Main::Start_Cadence() {
     Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
     Begin_Start_Record(beepInterval);
     sound().playAsync(start_sounds::Ok_Riders);
-    setTimerEnabled(Riders_ready, true);
+    Steps_On_Time.arm(Riders_ready);
     Abort_button->setVisible(true);
     // Decoded now, while nothing is due, so that no tone's play call delays its step.
     for (const QString& file : {start_sounds::Riders_Ready, start_sounds::Watch_The_Gate,

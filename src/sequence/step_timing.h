@@ -24,7 +24,8 @@ public:
     explicit StepTiming(QObject* parent = nullptr);
     ~StepTiming() override;
 
-    // `handler` runs the step; it disables `step` itself, as every step does.
+    // `handler` runs the step and disables `step` once it has run; a step that leaves it
+    // running (a held one) gets its next ticks from `step` alone.
     void add(QTimer& step, std::function<void()> handler);
     // Enables `step` (due one full interval from now) with its early wake-up. A step
     // that is running already keeps its time.
