@@ -28,6 +28,12 @@ QList<Condition> benchConditions(bool load, bool pacing) {
                  false});
         }
     }
+    conditions.append({QStringLiteral("pulse-idle"),
+                       QStringLiteral("Idle, with the start pulse"),
+                       QStringLiteral("pseudo-terminal, start pulse"),
+                       {},
+                       false,
+                       true});
     return conditions;
 }
 

@@ -106,15 +106,15 @@ std::map<QString, qint64> switchesByThread(qint64 pid) {
     return switches;
 }
 
-QString wakeupRates(const std::map<QString, qint64>& before, const std::map<QString, qint64>& after,
-                    double seconds) {
-    QStringList rates;
+std::map<QString, double> wakeupRates(const std::map<QString, qint64>& before,
+                                      const std::map<QString, qint64>& after, double seconds) {
+    std::map<QString, double> rates;
     for (const auto& [name, count] : after) {
         const auto earlier = before.find(name);
         const qint64 base = earlier == before.end() ? 0 : earlier->second;
-        rates << QStringLiteral("%1 %2/s").arg(name).arg(double(count - base) / seconds, 0, 'f', 1);
+        rates[name] = double(count - base) / seconds;
     }
-    return rates.join(QStringLiteral(", "));
+    return rates;
 }
 
 } // namespace
@@ -180,7 +180,7 @@ std::optional<ProgramProcess::Idle> ProgramProcess::idleInReadyState(int seconds
     idle.residentKb = statusField(pid, "VmRSS");
     idle.peakResidentKb = statusField(pid, "VmHWM");
     idle.threads = int(statusField(pid, "Threads"));
-    idle.wakeups = wakeupRates(switchesBefore, switchesAfter, wall);
+    idle.wakeupsPerSecond = wakeupRates(switchesBefore, switchesAfter, wall);
     return idle;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <map>
 #include <optional>
 
 namespace korvane::bench {
@@ -28,7 +29,7 @@ public:
         qint64 residentKb = 0;
         qint64 peakResidentKb = 0;
         int threads = 0;
-        QString wakeups; // per thread, e.g. "korvane-bench-p 2.0/s, threaded-ml 0.1/s"
+        std::map<QString, double> wakeupsPerSecond; // by thread name, e.g. "threaded-ml"
     };
     // In the ready state with a module on port 1: CPU over `seconds`, after a settling pause.
     std::optional<Idle> idleInReadyState(int seconds) const;

@@ -307,6 +307,8 @@ int main(int argc, char* argv[]) {
     results.races = options.races;
     results.beepMs = Beep_Ms;
     for (const Condition& condition : benchConditions(options.common.load, options.common.pacing)) {
+        if (condition.startPulse)
+            continue; // two more writes around the drop: the races are the idle ones
         std::optional<RaceResult> result = measure(bench, condition, options);
         if (!result)
             return 1;

@@ -56,6 +56,8 @@ void StartFigures::add(const StartRecord& r, double watchLengthMs) {
     }
     if (r.toneOnsetNs[drop])
         onsetVsDrop.push_back(ms(*r.toneOnsetNs[drop] - r.dropByteNs));
+    if (r.pulseByteNs != 0)
+        pulseAfterDrop.push_back(ms(r.pulseByteNs - r.dropByteNs));
 }
 
 } // namespace korvane::bench

@@ -17,6 +17,7 @@ struct StartFigures {
     Deviations intervalBytes, intervalCalls, dropVsBeep, dropVsTimeline, ready;
     Deviations playToDropToneFirst, playToDropDropFirst, playCall;
     Deviations onsetVsDrop, onsetVsCall;
+    Deviations pulseAfterDrop;
     std::array<Deviations, 4> playToDropByTiming; // by gate timing 0..3
 
     // `watchLengthMs`: the length of "Watch_the_gate.wav", part of the ideal timeline.

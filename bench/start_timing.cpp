@@ -173,6 +173,7 @@ public:
         const int messagesBefore = bench_.messages();
         const int staleBefore = bench_.staleRepliesDrained();
         bench_.setPacing(condition.pacing);
+        bench_.setStartPulse(condition.startPulse);
         const MachineDuring machine;
         std::optional<BusyLoad> busy;
         if (condition.busy)

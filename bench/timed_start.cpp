@@ -1,13 +1,14 @@
 #include "bench/timed_start.h"
-#include "sequence/trigger_table.h"
-
-#include "sim/virtual_module.h"
 
 #include "app/message_box.h"
+#include "sequence/trigger_table.h"
 #include "settings/config_file.h"
+#include "settings/more_settings.h"
+#include "sim/virtual_module.h"
 
 #include <QDir>
 #include <QEventLoop>
+#include <QProperty>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -25,6 +26,9 @@ constexpr int Start_Limit_Ms = 40000;
 // After beep 4 every command of the start has been written; this is time enough for the
 // last of them to cross even a paced link before the ready state writes its own.
 constexpr int Last_Commands_Ms = 100;
+// The start pulse's line: one the sample config.dat gives no output, as a track would.
+constexpr int Start_Pulse_Line = 5;
+const QString Start_Pulse_On = QStringLiteral("line 5 on");
 
 using sim::monotonicNs;
 
@@ -42,9 +46,26 @@ bool waitForTick(QTimer& timer, int limitMs) {
     return ticked;
 }
 
+// Runs the event loop until a timed step of the start has run or the limit passes. Such
+// a step usually runs from its early wake-up, before its own timer ticks, and stops its
+// timer as it runs: that stop is what is waited for. Adds no timer but the limit.
+bool waitForStep(QTimer& step, int limitMs) {
+    QEventLoop loop;
+    bool ran = false;
+    const auto watch = step.bindableActive().onValueChanged([&] {
+        if (!step.isActive()) {
+            ran = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ran;
+}
+
 // The ready state as its timer calls it, once beep 4's commands have reached the module.
 bool callReadyStateAfterBeep4(frmUSB_Main& w) {
-    if (!waitForTick(w.Timer4, Start_Limit_Ms))
+    if (!waitForStep(w.Timer4, Start_Limit_Ms))
         return false;
     QTimer lastCommands;
     lastCommands.setSingleShot(true);
@@ -103,6 +124,10 @@ void StartBench::setPacing(sim::LinePacing pacing) {
     module_.setPacing(pacing);
 }
 
+void StartBench::setStartPulse(bool on) {
+    window_->More_Settings.startPulseLine = on ? Start_Pulse_Line : config::No_Start_Pulse;
+}
+
 std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool waitForReady,
                                            QString* error) {
     frmUSB_Main& w = *window_;
@@ -132,7 +157,7 @@ std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool wait
         return std::nullopt;
     }
     const bool readyCalled =
-        waitForReady ? waitForTick(w.Restart_Delay, Start_Limit_Ms) : callReadyStateAfterBeep4(w);
+        waitForReady ? waitForStep(w.Restart_Delay, Start_Limit_Ms) : callReadyStateAfterBeep4(w);
     if (!readyCalled || !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
         *error = QStringLiteral("the start did not return to the ready state");
         return std::nullopt;
@@ -176,6 +201,8 @@ bool StartBench::collect(StartRecord& r, QString* error) const {
             r.beepByteNs[3] = command.atNs; // beep 4 switches green on a second time
         else if (meaning == QLatin1String("gate down"))
             first(r.dropByteNs, command.atNs);
+        else if (meaning == Start_Pulse_On)
+            first(r.pulseByteNs, command.atNs);
         else if (meaning == QLatin1String("all port A lines off"))
             first(r.readyByteNs, command.atNs);
     }

@@ -31,6 +31,7 @@ struct StartRecord {
     std::array<qint64, 4> toneReturnNs{}; // and returned
     std::array<QString, 4> toneFile;
     qint64 dropByteNs = 0;
+    qint64 pulseByteNs = 0; // the start pulse's line going on, when it is on
     qint64 readyByteNs = 0;
     bool readyMeasured = false; // the ready state came by its own timer, 10 s after beep 4
     std::array<std::optional<qint64>, 4> toneOnsetNs; // in the recording of the null sink
@@ -50,6 +51,8 @@ public:
     bool load(QString* error);
     // The link to the module from the next start on.
     void setPacing(sim::LinePacing pacing);
+    // The start pulse for a timing system, from the next start on.
+    void setStartPulse(bool on);
     // One start: the gate-up click, the start click the moment the hold-off ends, then
     // the program's own timers up to the ready state. Nothing else runs meanwhile.
     // Unless `waitForReady`, the ready state is called as soon as the last beep's
