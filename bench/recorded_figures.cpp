@@ -96,9 +96,12 @@ QString comparisonSection(const QList<MeasuredFigure>& figures,
         QStringLiteral("| Figure (ms) | n | median | p99 | max | before: n | median | p99 | max |"),
         QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|---:|")};
     for (const MeasuredFigure& f : figures) {
-        lines << QStringLiteral("| %1 | %2 | %3 |")
-                     .arg(f.label, cells(&f.summary),
-                          cells(before ? before->find(f.key) : nullptr));
+        const Summary* earlier = before ? before->find(f.key) : nullptr;
+        // A figure that only some conditions have (the start pulse's) is left out where
+        // neither run measured it.
+        if (f.summary.count == 0 && (earlier == nullptr || earlier->count == 0))
+            continue;
+        lines << QStringLiteral("| %1 | %2 | %3 |").arg(f.label, cells(&f.summary), cells(earlier));
     }
     return lines.join(QLatin1Char('\n'));
 }

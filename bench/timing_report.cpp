@@ -418,6 +418,12 @@ QString whereTheTimeGoes() {
         "- On a real link each command reaches the module its bytes' wire time after its "
         "write, later when commands written just before it are still on the wire; a step's "
         "first byte, the drop most of all, carries this.\n"
+        "- A byte's stamp carries more than the floor's delivery during a start: the pseudo-"
+        "terminal's kernel worker and the virtual module's thread, which stamp it, then share "
+        "the two cores with the player's thread topping up the stream, the sound server and "
+        "the race clock's reads. So the module bytes' p99 lies a few tenths of a ms above the "
+        "tone calls', which are stamped on the program's own thread; the drop's write follows "
+        "its tone's play call by that call's duration.\n"
         "- The machine is shared: a step late by a few ms now and then comes from other work "
         "holding both cores (tens of ms when the machine is very busy), as the measurement "
         "floor shows.");
