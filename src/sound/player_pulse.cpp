@@ -50,7 +50,7 @@ constexpr auto Start_Reply_Limit = 100ms;
 // running stream is topped up hundreds of times a second, even with nothing to play.
 constexpr pa_usec_t Quiet_Before_Rest_Usec = 15'000'000;
 
-constexpr pa_sample_spec Spec{PA_SAMPLE_FLOAT32NE, Player_Rate, Player_Channels};
+constexpr pa_sample_spec Stream_Format{PA_SAMPLE_FLOAT32NE, Player_Rate, Player_Channels};
 
 class MainloopLock {
 public:
@@ -157,7 +157,7 @@ std::shared_ptr<const SoundBuffer> makeDefaultSound() {
 }
 
 pa_usec_t bytesToUsec(std::size_t bytes) {
-    return pa_bytes_to_usec(bytes, &Spec);
+    return pa_bytes_to_usec(bytes, &Stream_Format);
 }
 
 PulseSoundPlayer::PulseSoundPlayer()
@@ -331,7 +331,7 @@ void PulseSoundPlayer::writeLocked(std::size_t limit) {
     if (!playing_) {
         return;
     }
-    const std::size_t frameBytes = pa_frame_size(&Spec);
+    const std::size_t frameBytes = pa_frame_size(&Stream_Format);
     const std::size_t bytes =
         std::min(playing_->bytes() - writtenBytes_, limit) / frameBytes * frameBytes;
     if (bytes == 0) {
@@ -383,7 +383,7 @@ std::optional<Clock::time_point> PulseSoundPlayer::expectedEnd(Clock::duration r
     // Latency covers what is written; add what is not yet, less the trailing silence.
     const pa_usec_t unwritten = bytesToUsec(playing_->bytes() - writtenBytes_);
     const pa_usec_t silence =
-        bytesToUsec((playing_->frames() - playing_->audibleFrames) * pa_frame_size(&Spec));
+        bytesToUsec((playing_->frames() - playing_->audibleFrames) * pa_frame_size(&Stream_Format));
     const auto remaining = static_cast<std::int64_t>(negative != 0 ? 0 : latency) +
                            static_cast<std::int64_t>(unwritten) -
                            static_cast<std::int64_t>(silence);
@@ -424,7 +424,7 @@ void PulseSoundPlayer::openStreamLocked() {
     closeStreamLocked();
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    stream_ = pa_stream_new(context_, "Start sounds", &Spec, &map);
+    stream_ = pa_stream_new(context_, "Start sounds", &Stream_Format, &map);
     if (stream_ == nullptr) {
         scheduleRetryLocked();
         return;
@@ -435,7 +435,7 @@ void PulseSoundPlayer::openStreamLocked() {
     // sink stays awake and a flush followed by a write starts the new sound immediately.
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(Target_Latency_Usec, &Spec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(Target_Latency_Usec, &Stream_Format));
     attr.prebuf = 0;
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
