@@ -218,9 +218,11 @@ void frmUSB_Main::Start_Cadence() {
         timer->setInterval(beepInterval);
     // Drawn now and shown to nobody: it is logged after the start.
     Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
-    Begin_Start_Record(beepInterval);
     sound().playAsync(start_sounds::Ok_Riders);
     Steps_On_Time.arm(Riders_ready);
+    // After the first call and the first step are on their way: logging the start before
+    // writes to disk.
+    Begin_Start_Record(beepInterval);
     Abort_button->setVisible(true);
     // Decoded now, while nothing is due, so that no tone's play call delays its step.
     for (const QString& file : {start_sounds::Riders_Ready, start_sounds::Watch_The_Gate,

@@ -13,6 +13,7 @@
 namespace korvane {
 
 void frmUSB_Main::Begin_Start_Record(int beepInterval) {
+    const quint32 pressed = Race_Clock(); // before the write below, which may take a while
     // The race of the start before, if still watched, is given up without a time.
     if (Start_Record_)
         Write_Start_Record(false);
@@ -26,7 +27,7 @@ void frmUSB_Main::Begin_Start_Record(int beepInterval) {
     if (Random_Delay_Ms > 0)
         record.randomDelayMs = Random_Delay_Ms;
     Start_Record_ = record;
-    Start_Tick_ = Race_Clock();
+    Start_Tick_ = pressed;
     Hold_Since_Ns_ = -1;
     Start_Ready_Came_ = false;
     Race_Ended_ = false;
