@@ -28,7 +28,7 @@ constexpr int Start_Limit_Ms = 40000;
 constexpr int Last_Commands_Ms = 100;
 // The start pulse's line: one the sample config.dat gives no output, as a track would.
 constexpr int Start_Pulse_Line = 5;
-const QString Start_Pulse_On = QStringLiteral("line 5 on");
+const QString Start_Pulse_On = QStringLiteral("line %1 on").arg(Start_Pulse_Line);
 
 using sim::monotonicNs;
 
