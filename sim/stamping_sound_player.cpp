@@ -5,7 +5,13 @@
 namespace korvane::sim {
 
 StampingSoundPlayer::StampingSoundPlayer(std::unique_ptr<SoundPlayer> inner)
-    : inner_(std::move(inner)) {}
+    : inner_(std::move(inner)) {
+    inner_->setStatusListener([this] { notifyStatus(); });
+}
+
+StampingSoundPlayer::~StampingSoundPlayer() {
+    inner_->setStatusListener({});
+}
 
 void StampingSoundPlayer::playAsync(const QString& fileName) {
     play(fileName, false);

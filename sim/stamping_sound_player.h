@@ -22,12 +22,18 @@ public:
     };
 
     explicit StampingSoundPlayer(std::unique_ptr<SoundPlayer> inner);
+    ~StampingSoundPlayer() override;
 
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
     void prepare(const QString& fileName) override { inner_->prepare(fileName); }
+    SoundFileState fileState(const QString& fileName, std::chrono::milliseconds wait) override {
+        return inner_->fileState(fileName, wait);
+    }
     void wake() override { inner_->wake(); }
     void stop() override { inner_->stop(); }
+    SoundOutput output() const override { return inner_->output(); }
+    QString outputDevice() const override { return inner_->outputDevice(); }
 
     QList<Call> calls() const;
     void clear();

@@ -1,6 +1,7 @@
 // The sound service: decoding every WAV encoding into the player's format, and the
 // PulseAudio player playing into a private server's null sink whose output is recorded.
 #include "sound/decoder_pulse.h"
+#include "sound/mailbox.h"
 #include "sound/player.h"
 #include "sound/tone.h"
 #include "sound/wav.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -201,12 +203,19 @@ private slots:
     void streamIsCorkedAtRestUntilAStartWakesIt();
     void toneRequestedWhileCorkedIsHeardInFull();
     void playerReconnectsAfterServerRestart();
+    void syncPlayWaitsForTheSinksLatency();
+    void mailboxHandsOutEachValueOnce();
+    void fileStatesSayWhatPlays();
+    void playNeverWaitsForADecoding();
+    void outputStateFollowsTheServer();
+    void serverWithoutASinkHasNoDevice();
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
     void requireServer();
     SoundPlayer& player();
     SoundPlayer& newPlayer();
+    void prepareFixtures(SoundPlayer& player);
     // Waits until `lengthMs` after `fromNs` and returns the recording up to there.
     Recording recordAfter(qint64 fromNs, int lengthMs);
 
@@ -255,9 +264,19 @@ void SoundTest::requireServer() {
 SoundPlayer& SoundTest::player() {
     if (!player_) {
         player_ = createSystemSoundPlayer();
+        prepareFixtures(*player_);
         sleepMs(300); // connecting takes a few milliseconds; a start comes much later
     }
     return *player_;
+}
+
+// The program reads every file before a start, as a play never waits for one.
+void SoundTest::prepareFixtures(SoundPlayer& player) {
+    const QStringList files = QDir(dir_.path()).entryList({QStringLiteral("*.wav")});
+    for (const QString& file : files)
+        player.prepare(path(file));
+    for (const QString& file : files)
+        player.fileState(path(file), std::chrono::seconds(5));
 }
 
 SoundPlayer& SoundTest::newPlayer() {
@@ -441,6 +460,7 @@ void SoundTest::withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength() {
     QVERIFY(!server_->isRunning());
     OutputCapture capture;
     auto player = createSystemSoundPlayer();
+    prepareFixtures(*player);
     qint64 startNs = monotonicNs();
     player->playAsync(path("tone500.wav"));
     const qint64 asyncMs = msSince(startNs);
@@ -611,6 +631,172 @@ void SoundTest::playerReconnectsAfterServerRestart() {
     player().playAsync(path("tone500.wav"));
     const Recording recording = recordAfter(playNs, 700);
     QVERIFY(recording.firstAbove(Audible, playNs - 60 * Ms, playNs + 200 * Ms).has_value());
+}
+
+// The latency the server reports for sink `name`, in ms; empty when it is not listed.
+std::optional<double> sinkLatencyMs(const QString& name) {
+    QProcess pactl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    pactl.setProcessEnvironment(environment);
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sinks")});
+    if (!pactl.waitForFinished(5000))
+        return std::nullopt;
+    bool inSink = false;
+    for (const QByteArray& line : pactl.readAllStandardOutput().split('\n')) {
+        const QByteArray field = line.trimmed();
+        if (field.startsWith("Name:"))
+            inSink = field.mid(5).trimmed() == name.toLatin1();
+        else if (inSink && field.startsWith("Latency:"))
+            return field.mid(8).trimmed().split(' ').value(0).toDouble() / 1000.0;
+    }
+    return std::nullopt;
+}
+
+// A sink with latency of its own (a Bluetooth speaker, a network sink, a large buffer)
+// plays a sound that much later than it was sent: "Watch the gate" must have been heard
+// to its end, by the server's account, before the first beep's interval begins. A
+// tunnel sink back into the server has such latency (about 100 ms here), and its far end
+// is the recorded sink.
+void SoundTest::syncPlayWaitsForTheSinksLatency() {
+    requireServer();
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"),
+                {QStringLiteral("load-module"), QStringLiteral("module-tunnel-sink"),
+                 QStringLiteral("server=") + qEnvironmentVariable("PULSE_SERVER"),
+                 QStringLiteral("sink=gate"), QStringLiteral("sink_name=far")});
+    QVERIFY(pactl.waitForFinished(5000) && pactl.exitCode() == 0);
+    const QString module = QString::fromLatin1(pactl.readAllStandardOutput().trimmed());
+    const auto pactlRun = [](QStringList arguments) {
+        return QProcess::execute(QStringLiteral("pactl"), arguments);
+    };
+    // The tunnel's sink appears once it has connected.
+    QTRY_COMPARE_WITH_TIMEOUT(pactlRun({QStringLiteral("set-default-sink"), QStringLiteral("far")}),
+                              0, 3000);
+    SoundPlayer& far = newPlayer();
+    far.playAsync(path("silence300.wav"));
+    sleepMs(1000);
+    const std::optional<double> latencyMs = sinkLatencyMs(QStringLiteral("far"));
+    const qint64 playNs = monotonicNs();
+    far.playSync(path("tone500.wav"));
+    const qint64 returnNs = monotonicNs();
+    const Recording recording = recordAfter(returnNs, 600);
+    player_.reset();
+    pactlRun({QStringLiteral("unload-module"), module});
+    pactlRun({QStringLiteral("set-default-sink"), QStringLiteral("gate")});
+
+    if (!latencyMs || *latencyMs < 50.0)
+        QSKIP("the tunnel sink has no latency to speak of here");
+    const auto onset = recording.firstAbove(Audible, playNs - 60 * Ms, returnNs);
+    QVERIFY(onset.has_value());
+    const auto end = recording.lastAbove(Audible, *onset, returnNs + 500 * Ms);
+    QVERIFY(end.has_value());
+    QVERIFY2(returnNs >= *end, qPrintable(QString::number((*end - returnNs) / Ms)));
+    // Ended by the sound's length alone, the play would return 500 ms after its call.
+    QVERIFY2(returnNs - playNs >= 540 * Ms,
+             qPrintable(QStringLiteral("returned %1 ms after the call; sink latency %2 ms")
+                            .arg((returnNs - playNs) / Ms)
+                            .arg(*latencyMs)));
+}
+
+// Every play call and every wake() signals libpulse's thread, which takes what the mailbox
+// holds. A signal with nothing new must give nothing: taken for an empty request, it
+// would silence the sound playing (a wake() at the gate raise would cut a tone).
+void SoundTest::mailboxHandsOutEachValueOnce() {
+    LatestValueMailbox<std::shared_ptr<int>> mailbox;
+    QVERIFY(!mailbox.take().has_value());
+    mailbox.post(std::make_shared<int>(1));
+    QCOMPARE(**mailbox.take(), 1);
+    QVERIFY(!mailbox.take().has_value());
+    mailbox.post(std::make_shared<int>(2));
+    mailbox.post(std::make_shared<int>(3)); // not yet taken: replaced
+    QCOMPARE(**mailbox.take(), 3);
+    QVERIFY(!mailbox.take().has_value());
+    mailbox.post(nullptr); // a stop is a value too
+    const auto stop = mailbox.take();
+    QVERIFY(stop.has_value() && *stop == nullptr);
+    QVERIFY(!mailbox.take().has_value());
+}
+
+void SoundTest::fileStatesSayWhatPlays() {
+    auto player = createSystemSoundPlayer();
+    const std::pair<QString, SoundFileState> files[] = {
+        {path("tone500.wav"), SoundFileState::Ready},
+        {path("missing.wav"), SoundFileState::Missing},
+        {path("text.wav"), SoundFileState::Undecodable},
+        {path("truncated.wav"), SoundFileState::Undecodable},
+        {path("."), SoundFileState::Unreadable},
+    };
+    for (const auto& [file, state] : files)
+        player->prepare(file);
+    for (const auto& [file, state] : files) {
+        QCOMPARE(player->fileState(file, std::chrono::seconds(5)), state);
+        QCOMPARE(player->playsStandIn(file), state != SoundFileState::Ready);
+    }
+    // A missing file that appears is found by the next prepare, not before.
+    const QString late = path("late.wav");
+    player->prepare(late);
+    QCOMPARE(player->fileState(late), SoundFileState::Missing);
+    QVERIFY(QFile::copy(path("tone500.wav"), late));
+    QCOMPARE(player->fileState(late), SoundFileState::Missing);
+    player->prepare(late);
+    QCOMPARE(player->fileState(late, std::chrono::seconds(5)), SoundFileState::Ready);
+    QFile::remove(late);
+}
+
+// A recording still being decoded when its call is due (a long file at a high rate,
+// replaced just before a start) plays the built-in tone at once, not late.
+void SoundTest::playNeverWaitsForADecoding() {
+    const QString file = path("slow.wav");
+    QVERIFY(writeTone(
+        file, {.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT, .rate = 192000, .seconds = 20.0}));
+    auto player = createSystemSoundPlayer();
+    player->prepare(file);
+    const qint64 callNs = monotonicNs();
+    player->playAsync(file);
+    const qint64 callMs = msSince(callNs);
+    const SoundFileState stateAtTheCall = player->fileState(file);
+    QCOMPARE(player->fileState(file, std::chrono::seconds(10)), SoundFileState::Ready);
+    QFile::remove(file);
+
+    QCOMPARE(stateAtTheCall, SoundFileState::Pending);
+    QVERIFY2(callMs < 20, qPrintable(QString::number(callMs)));
+}
+
+void SoundTest::outputStateFollowsTheServer() {
+    if (!PulseServer::isInstalled())
+        QSKIP("pulseaudio is not installed");
+    server_->stop();
+    player_.reset();
+    std::atomic<int> told{0};
+    player_ = createSystemSoundPlayer();
+    player_->setStatusListener([&] { ++told; });
+    QTRY_COMPARE_WITH_TIMEOUT(player_->output(), SoundOutput::NoServer, 2000);
+
+    requireServer();
+    QTRY_COMPARE_WITH_TIMEOUT(player_->output(), SoundOutput::Ready, 2000);
+    QVERIFY(told > 0);
+    QCOMPARE(player_->outputDevice(), QStringLiteral("Null Output"));
+
+    told = 0;
+    server_->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(player_->output(), SoundOutput::Lost, 2000);
+    QVERIFY(told > 0);
+    requireServer();
+    QTRY_COMPARE_WITH_TIMEOUT(player_->output(), SoundOutput::Ready, 3000);
+    player_->setStatusListener({});
+}
+
+void SoundTest::serverWithoutASinkHasNoDevice() {
+    requireServer();
+    player_.reset();
+    QCOMPARE(QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("unload-module"),
+                                                         QStringLiteral("module-null-sink")}),
+             0);
+    auto player = createSystemSoundPlayer();
+    QTRY_COMPARE_WITH_TIMEOUT(player->output(), SoundOutput::NoDevice, 2000);
+    player.reset();
+    server_->stop(); // the next test starts it afresh, with its sink
 }
 
 QTEST_GUILESS_MAIN(SoundTest)

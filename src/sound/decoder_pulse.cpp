@@ -158,8 +158,10 @@ std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token 
     return sound;
 }
 
-SoundFileCache::SoundFileCache(std::chrono::milliseconds trailingSilence)
-    : trailingSilence_(trailingSilence) {}
+SoundFileCache::SoundFileCache(std::chrono::milliseconds trailingSilence,
+                               std::function<void()> decoded)
+    : trailingSilence_(trailingSilence)
+    , decodedCallback_(std::move(decoded)) {}
 
 SoundFileCache::~SoundFileCache() {
     // Destroying a decoder asks it to stop and waits for it: outside the lock, which it
@@ -181,20 +183,28 @@ void SoundFileCache::check(const QString& path, bool prepare) {
     const qint64 size = exists ? file.size() : -1;
     const QDateTime modified = exists ? file.lastModified() : QDateTime();
     const std::lock_guard lock(mutex_);
-    if (!exists) {
-        entries_.erase(path);
-        return;
-    }
     Entry& entry = entries_[path];
-    if (entry.size == size && entry.modified == modified) {
+    if (entry.state != SoundFileState::Pending && entry.size == size &&
+        entry.modified == modified) {
         entry.prepared = entry.prepared || prepare;
         return;
     }
-    entry = Entry{.size = size,
-                  .modified = modified,
-                  .prepared = prepare,
-                  .decoded = false,
-                  .sound = nullptr};
+    // A missing file is remembered as such, so that its plays look at no disk either.
+    if (!exists) {
+        entry = Entry{};
+        entry.prepared = prepare;
+        entry.state = SoundFileState::Missing;
+        return;
+    }
+    if (entry.state == SoundFileState::Pending && entry.size == size &&
+        entry.modified == modified) {
+        entry.prepared = entry.prepared || prepare;
+        return; // its decoder is at work
+    }
+    entry = Entry{};
+    entry.size = size;
+    entry.modified = modified;
+    entry.prepared = prepare;
     std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
     auto finished = std::make_shared<std::atomic<bool>>(false);
     decoders_.push_back({std::jthread([this, path, size, modified, finished](std::stop_token stop) {
@@ -215,32 +225,52 @@ void SoundFileCache::checkUnlessPrepared(const QString& path) {
     check(path, false);
 }
 
+bool SoundFileCache::waitLocked(std::unique_lock<std::mutex>& lock, const QString& path,
+                                std::chrono::milliseconds wait) {
+    return decoded_.wait_for(lock, wait, [&] {
+        const auto it = entries_.find(path);
+        return it == entries_.end() || it->second.state != SoundFileState::Pending;
+    });
+}
+
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path) {
     checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
-    decoded_.wait(lock, [&] { return readyLocked(path); });
-    return soundLocked(path);
+    decoded_.wait(lock, [&] { return entries_[path].state != SoundFileState::Pending; });
+    return entries_[path].sound;
 }
 
 std::shared_ptr<const SoundBuffer> SoundFileCache::find(const QString& path,
                                                         std::chrono::milliseconds wait) {
     checkUnlessPrepared(path);
     std::unique_lock lock(mutex_);
-    if (!decoded_.wait_for(lock, wait, [&] { return readyLocked(path); })) {
+    if (!waitLocked(lock, path, wait)) {
         return nullptr;
     }
-    return soundLocked(path);
-}
-
-bool SoundFileCache::readyLocked(const QString& path) const {
-    const auto it = entries_.find(path);
-    return it == entries_.end() || it->second.decoded;
-}
-
-std::shared_ptr<const SoundBuffer> SoundFileCache::soundLocked(const QString& path) const {
     const auto it = entries_.find(path);
     return it == entries_.end() ? nullptr : it->second.sound;
 }
+
+SoundFileState SoundFileCache::state(const QString& path, std::chrono::milliseconds wait) {
+    checkUnlessPrepared(path);
+    std::unique_lock lock(mutex_);
+    waitLocked(lock, path, wait);
+    const auto it = entries_.find(path);
+    return it == entries_.end() ? SoundFileState::Missing : it->second.state;
+}
+
+namespace {
+
+SoundFileState unusableState(const QString& path) {
+    const QFileInfo file(path);
+    if (!file.exists()) {
+        return SoundFileState::Missing;
+    }
+    return file.isFile() && file.isReadable() ? SoundFileState::Undecodable
+                                              : SoundFileState::Unreadable;
+}
+
+} // namespace
 
 // On the file's own decoding thread. The result counts only if the file is still the
 // one asked for: a newer version has a decoder of its own.
@@ -251,15 +281,19 @@ void SoundFileCache::decode(const QString& path, qint64 size, const QDateTime& m
         appendSilence(*decoded, trailingSilence_);
         sound = std::make_shared<const SoundBuffer>(std::move(*decoded));
     }
+    const SoundFileState state = sound ? SoundFileState::Ready : unusableState(path);
     {
         const std::lock_guard lock(mutex_);
         const auto it = entries_.find(path);
         if (it != entries_.end() && it->second.size == size && it->second.modified == modified) {
             it->second.sound = std::move(sound);
-            it->second.decoded = true;
+            it->second.state = state;
         }
     }
     decoded_.notify_all();
+    if (decodedCallback_ && !stop.stop_requested()) {
+        decodedCallback_();
+    }
 }
 
 } // namespace korvane

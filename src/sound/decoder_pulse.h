@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sound/player.h"
 #include "sound/wav.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,12 +50,14 @@ void appendSilence(SoundBuffer& sound, std::chrono::milliseconds length);
 std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token stop = {});
 
 // Decodes each file once and keeps it; decodes again when the file's size or time
-// changes. Unreadable files are remembered too, as null, until they change. Each file
-// is decoded on a thread of its own: a minute of sound at a high rate takes seconds,
-// which no step of a start can wait for, nor the other files.
+// changes. Unusable files are remembered too, as null, until they change. Each file is
+// decoded on a thread of its own: a minute of sound at a high rate takes seconds, which
+// no step of a start can wait for, nor the other files.
 class SoundFileCache {
 public:
-    explicit SoundFileCache(std::chrono::milliseconds trailingSilence);
+    // `decoded` is called on the decoding thread each time a file's decoding has ended.
+    explicit SoundFileCache(std::chrono::milliseconds trailingSilence,
+                            std::function<void()> decoded = {});
     // Stops the decoding under way.
     ~SoundFileCache();
     SoundFileCache(const SoundFileCache&) = delete;
@@ -64,19 +68,23 @@ public:
     // here without looking at it again, so that a play call touches no disk.
     void prepare(const QString& path);
 
-    // The file's sound with the trailing silence appended, or null when unreadable. A
-    // file never prepared is looked at first, as prepare does. The first waits as long as
-    // the decoding takes; the second at most `wait`, and gives null when the sound is not
-    // ready by then.
+    // The file's sound with the trailing silence appended, or null when it is unusable.
+    // A file never prepared is looked at first, as prepare does. The first waits as long
+    // as the decoding takes; the second at most `wait`, and gives null when the sound is
+    // not ready by then.
     std::shared_ptr<const SoundBuffer> find(const QString& path);
     std::shared_ptr<const SoundBuffer> find(const QString& path, std::chrono::milliseconds wait);
 
+    // What the file gives, waiting at most `wait` for a decoding under way. A file never
+    // prepared is looked at first.
+    SoundFileState state(const QString& path, std::chrono::milliseconds wait);
+
 private:
     struct Entry {
-        qint64 size = -1;
+        qint64 size = -1; // -1: no file
         QDateTime modified;
         bool prepared = false;
-        bool decoded = false;
+        SoundFileState state = SoundFileState::Pending;
         std::shared_ptr<const SoundBuffer> sound;
     };
     struct Decoder {
@@ -86,11 +94,12 @@ private:
 
     void check(const QString& path, bool prepare);
     void checkUnlessPrepared(const QString& path);
-    bool readyLocked(const QString& path) const;
-    std::shared_ptr<const SoundBuffer> soundLocked(const QString& path) const;
+    bool waitLocked(std::unique_lock<std::mutex>& lock, const QString& path,
+                    std::chrono::milliseconds wait);
     void decode(const QString& path, qint64 size, const QDateTime& modified, std::stop_token stop);
 
     std::chrono::milliseconds trailingSilence_;
+    std::function<void()> decodedCallback_;
     std::mutex mutex_;
     std::condition_variable decoded_;
     std::map<QString, Entry> entries_;

@@ -39,9 +39,8 @@ constexpr auto Timing_Reply_Limit = 100ms;
 constexpr auto Shortest_Reply_Wait = 5ms;
 // A synchronous play never blocks longer than the sound plus this, whatever the server.
 constexpr auto Longest_Overrun = 1s;
-// A play waits this long at most for its file to be decoded (a voice file takes a few
-// milliseconds); a file still not ready then plays the default sound this time.
-constexpr auto Longest_Decode_Wait = 250ms;
+// A server that has not let the player in this long after it asked is taken for none.
+constexpr pa_usec_t Connect_Limit_Usec = 2'000'000;
 // A synchronous play waits this long at most to hear whether its sound started; libpulse's
 // thread answers within microseconds unless the machine is badly overloaded.
 constexpr auto Start_Reply_Limit = 100ms;
@@ -89,8 +88,13 @@ public:
     void playAsync(const QString& fileName) override;
     void playSync(const QString& fileName) override;
     void prepare(const QString& fileName) override { cache_.prepare(fileName); }
+    SoundFileState fileState(const QString& fileName, std::chrono::milliseconds wait) override {
+        return cache_.state(fileName, wait);
+    }
     void wake() override;
     void stop() override { post({nullptr, 0}); }
+    SoundOutput output() const override { return output_.load(std::memory_order_acquire); }
+    QString outputDevice() const override;
 
 private:
     std::shared_ptr<const SoundBuffer> soundFor(const QString& fileName);
@@ -114,6 +118,10 @@ private:
     void disconnectLocked();
     void scheduleRetryLocked();
     void notifyWaiter(bool timingReply);
+    void setOutputLocked(SoundOutput output);
+    void outputGoneLocked(SoundOutput neverReady);
+    void lookUpDeviceLocked();
+    void setDevice(const QString& description);
 
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
@@ -123,6 +131,10 @@ private:
                         void* self);
     static void onRestDue(pa_mainloop_api* api, pa_time_event* event, const timeval* time,
                           void* self);
+    static void onConnectDue(pa_mainloop_api* api, pa_time_event* event, const timeval* time,
+                             void* self);
+    static void onStreamMoved(pa_stream* stream, void* self);
+    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
 
     pa_threaded_mainloop* loop_ = nullptr;
     std::unique_ptr<LoopWakeup> wakeup_;
@@ -132,6 +144,13 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     pa_time_event* retry_ = nullptr;
+    pa_time_event* connectDue_ = nullptr;
+    // Set on libpulse's thread, read anywhere. `everReady_` tells a lost output from one
+    // that never was.
+    std::atomic<SoundOutput> output_{SoundOutput::Unknown};
+    bool everReady_ = false;
+    mutable std::mutex deviceMutex_;
+    QString device_;
     // The stream runs until then (libpulse's monotonic clock), corked after.
     pa_usec_t awakeUntil_ = 0;
     pa_time_event* restDue_ = nullptr;
@@ -146,7 +165,8 @@ private:
     std::uint64_t answeredTicket_ = 0;
     bool answeredStarted_ = false;
 
-    SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(Trailing_Silence)};
+    SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(Trailing_Silence),
+                          [this] { notifyStatus(); }};
     std::shared_ptr<const SoundBuffer> defaultTone_;
 };
 
@@ -184,7 +204,7 @@ PulseSoundPlayer::~PulseSoundPlayer() {
     {
         const MainloopLock lock(loop_);
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-        for (pa_time_event** event : {&retry_, &restDue_}) {
+        for (pa_time_event** event : {&retry_, &restDue_, &connectDue_}) {
             if (*event != nullptr) {
                 api->time_free(*event);
                 *event = nullptr;
@@ -211,9 +231,15 @@ void PulseSoundPlayer::playSync(const QString& fileName) {
     }
 }
 
+// Never waits: a file not decoded by now plays the default tone this time.
 std::shared_ptr<const SoundBuffer> PulseSoundPlayer::soundFor(const QString& fileName) {
-    auto sound = cache_.find(fileName, Longest_Decode_Wait);
+    auto sound = cache_.find(fileName, std::chrono::milliseconds(0));
     return sound ? sound : defaultTone_;
+}
+
+QString PulseSoundPlayer::outputDevice() const {
+    const std::lock_guard lock(deviceMutex_);
+    return device_;
 }
 
 // The caller's whole share of a play: an atomic exchange and one write().
@@ -411,12 +437,54 @@ void PulseSoundPlayer::waitUntilPlayed(Clock::time_point start, const SoundBuffe
 void PulseSoundPlayer::connectLocked() {
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Korvane");
     if (context_ == nullptr) {
+        outputGoneLocked(SoundOutput::NoServer);
         return;
     }
     pa_context_set_state_callback(context_, onContextState, this);
     // Never start a server: with none running the attempt fails at once.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        outputGoneLocked(SoundOutput::NoServer);
         scheduleRetryLocked();
+        return;
+    }
+    // A server that takes the connection but never answers is no server either.
+    connectDue_ =
+        pa_context_rttime_new(context_, pa_rtclock_now() + Connect_Limit_Usec, onConnectDue, this);
+}
+
+void PulseSoundPlayer::setOutputLocked(SoundOutput output) {
+    if (output == SoundOutput::Ready) {
+        everReady_ = true;
+    }
+    if (output_.exchange(output, std::memory_order_acq_rel) != output) {
+        notifyStatus();
+    }
+}
+
+// Once the riders have heard the start from an output, its going is news of its own.
+void PulseSoundPlayer::outputGoneLocked(SoundOutput neverReady) {
+    setOutputLocked(everReady_ ? SoundOutput::Lost : neverReady);
+}
+
+void PulseSoundPlayer::setDevice(const QString& description) {
+    {
+        const std::lock_guard lock(deviceMutex_);
+        if (device_ == description) {
+            return;
+        }
+        device_ = description;
+    }
+    notifyStatus();
+}
+
+// Asks the server which device the stream plays on; the answer sets the output.
+void PulseSoundPlayer::lookUpDeviceLocked() {
+    if (!streamReadyLocked()) {
+        return;
+    }
+    if (pa_operation* info = pa_context_get_sink_info_by_index(
+            context_, pa_stream_get_device_index(stream_), onSinkInfo, this)) {
+        pa_operation_unref(info);
     }
 }
 
@@ -431,6 +499,7 @@ void PulseSoundPlayer::openStreamLocked() {
     }
     pa_stream_set_state_callback(stream_, onStreamState, this);
     pa_stream_set_write_callback(stream_, onWritable, this);
+    pa_stream_set_moved_callback(stream_, onStreamMoved, this);
     // prebuf 0: play whatever arrives at once and keep running through silence, so the
     // sink stays awake and a flush followed by a write starts the new sound immediately.
     pa_buffer_attr attr{};
@@ -443,6 +512,7 @@ void PulseSoundPlayer::openStreamLocked() {
         PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         closeStreamLocked();
+        outputGoneLocked(SoundOutput::StreamFailed);
         scheduleRetryLocked();
     }
 }
@@ -455,6 +525,7 @@ void PulseSoundPlayer::closeStreamLocked() {
     }
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
         pa_stream_disconnect(stream_);
     }
@@ -464,6 +535,10 @@ void PulseSoundPlayer::closeStreamLocked() {
 
 void PulseSoundPlayer::disconnectLocked() {
     closeStreamLocked();
+    if (connectDue_ != nullptr) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(connectDue_);
+        connectDue_ = nullptr;
+    }
     if (context_ == nullptr) {
         return;
     }
@@ -506,10 +581,16 @@ void PulseSoundPlayer::onContextState(pa_context* context, void* self) {
     auto* player = static_cast<PulseSoundPlayer*>(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
+        if (player->connectDue_ != nullptr) {
+            pa_threaded_mainloop_get_api(player->loop_)->time_free(player->connectDue_);
+            player->connectDue_ = nullptr;
+        }
         player->openStreamLocked();
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
+        player->closeStreamLocked();
+        player->outputGoneLocked(SoundOutput::NoServer);
         player->scheduleRetryLocked();
         break;
     default:
@@ -523,10 +604,40 @@ void PulseSoundPlayer::onStreamState(pa_stream* stream, void* self) {
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
         player->applyRestLocked(); // a new stream starts corked; a start may be under way
+        player->lookUpDeviceLocked();
     } else if (!PA_STREAM_IS_GOOD(state)) {
+        // A server with nothing to play on refuses the stream for want of a sink.
+        const bool noSink = pa_context_errno(player->context_) == PA_ERR_NOENTITY;
+        player->outputGoneLocked(noSink ? SoundOutput::NoDevice : SoundOutput::StreamFailed);
         player->scheduleRetryLocked();
     }
     player->notifyWaiter(false);
+}
+
+void PulseSoundPlayer::onStreamMoved(pa_stream*, void* self) {
+    static_cast<PulseSoundPlayer*>(self)->lookUpDeviceLocked();
+}
+
+// The server's answer about the stream's device. Its fallback sink that stands in when no
+// device is there ("auto_null") plays to nowhere.
+void PulseSoundPlayer::onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* player = static_cast<PulseSoundPlayer*>(self);
+    if (eol != 0 || info == nullptr) {
+        return;
+    }
+    const bool dummy = qstrcmp(info->name, "auto_null") == 0;
+    player->setDevice(dummy ? QString() : QString::fromUtf8(info->description));
+    player->setOutputLocked(dummy ? SoundOutput::NoDevice : SoundOutput::Ready);
+}
+
+void PulseSoundPlayer::onConnectDue(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                    void* self) {
+    auto* player = static_cast<PulseSoundPlayer*>(self);
+    api->time_free(event);
+    player->connectDue_ = nullptr;
+    player->disconnectLocked();
+    player->outputGoneLocked(SoundOutput::NoServer);
+    player->scheduleRetryLocked();
 }
 
 void PulseSoundPlayer::onWritable(pa_stream*, size_t bytes, void* self) {

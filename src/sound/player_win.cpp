@@ -3,6 +3,8 @@
 #include "sound/tone.h"
 #include "sound/wav.h"
 
+#include <QFileInfo>
+
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -35,6 +37,16 @@ public:
     WinmmSoundPlayer& operator=(const WinmmSoundPlayer&) = delete;
 
     void playAsync(const QString& fileName) override { play(fileName, SND_ASYNC); }
+
+    // winmm reads the file at each play; its header is what tells a playable one.
+    SoundFileState fileState(const QString& fileName, std::chrono::milliseconds) override {
+        const QFileInfo file(fileName);
+        if (!file.exists())
+            return SoundFileState::Missing;
+        if (!file.isFile() || !file.isReadable())
+            return SoundFileState::Unreadable;
+        return wavFileLength(fileName) ? SoundFileState::Ready : SoundFileState::Undecodable;
+    }
     void stop() override { PlaySoundW(nullptr, nullptr, 0); }
 
     // Without an audio device PlaySoundW fails at once; the sleep then keeps the
