@@ -52,6 +52,7 @@ StartRecord trackStart(int n = 0) {
     record.holdTotalMs = 5200 + n;
     record.dropAfterStartMs = 9876;
     record.raceTime = QStringLiteral("32.47");
+    record.sound = QStringLiteral("played");
     return record;
 }
 
@@ -77,6 +78,7 @@ private slots:
 
     void recordRoundTrips_data();
     void recordRoundTrips();
+    void logWrittenBeforeTheSoundColumnStillReads();
     void cutOffLineIsNotGluedToTheNextRecord();
     void killedWriterLeavesEveryEarlierLineWhole();
     void recentStartsComeNewestFirstFromALongLog();
@@ -246,22 +248,38 @@ void AdditionsTest::recordRoundTrips_data() {
     noFinish.raceTime = QStringLiteral("--.--");
     StartRecord badRaceText = trackStart();
     badRaceText.raceTime = QStringLiteral("32,47\n");
+    StartRecord standIns = trackStart();
+    standIns.sound = startlog::soundSummary(false, {QStringLiteral("ok_riders.wav"),
+                                                    QStringLiteral("BMX_start_tone.wav"),
+                                                    QStringLiteral("ok_riders.wav")});
+    StartRecord unheard = trackStart();
+    unheard.sound = startlog::soundSummary(true, {QStringLiteral("ok_riders.wav")});
 
     QTest::newRow("a whole start") << trackStart()
                                    << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,"
-                                                 "no,9876,32.47\n")
+                                                 "no,9876,32.47,played\n")
                                    << "32.47";
     QTest::newRow("nothing optional")
-        << bare << QByteArray("2024-01-02T03:04:05-05:00,500,,,0,0,no,,\n") << "";
+        << bare << QByteArray("2024-01-02T03:04:05-05:00,500,,,0,0,no,,,\n") << "";
     QTest::newRow("aborted before the drop")
-        << aborted << QByteArray("2024-05-18T12:03:22+00:00,150,2,1234,1,5200,yes,,\n") << "";
+        << aborted << QByteArray("2024-05-18T12:03:22+00:00,150,2,1234,1,5200,yes,,,played\n")
+        << "";
     QTest::newRow("no finish") << noFinish
                                << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,"
-                                             "9876,--.--\n")
+                                             "9876,--.--,played\n")
                                << "--.--";
     QTest::newRow("race time not as the panel shows it")
-        << badRaceText << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,9876,\n")
-        << "";
+        << badRaceText
+        << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,9876,,played\n") << "";
+    QTest::newRow("stand-in tones, each file named once")
+        << standIns
+        << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,9876,32.47,stand-in tone "
+                      "for ok_riders.wav BMX_start_tone.wav\n")
+        << "32.47";
+    QTest::newRow("no output outweighs a stand-in")
+        << unheard
+        << QByteArray("2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,9876,32.47,no output\n")
+        << "32.47";
 }
 
 void AdditionsTest::recordRoundTrips() {
@@ -273,7 +291,7 @@ void AdditionsTest::recordRoundTrips() {
     QVERIFY(startlog::appendStart(path, record));
     const QByteArray header = "Date and time,Beep interval (ms),Gate timing (beep),Random delay "
                               "(ms),Holds,Hold time (ms),Aborted,Drop after start (ms),Race time "
-                              "(s)\n";
+                              "(s),Sound\n";
     QCOMPARE(fileContents(path), header + line);
 
     const startlog::RecentStarts recent = startlog::readRecentStarts(path, 50);
@@ -282,6 +300,24 @@ void AdditionsTest::recordRoundTrips() {
     QCOMPARE(recent.records.size(), 1);
     record.raceTime = raceTimeRead;
     QCOMPARE(recent.records[0], record);
+}
+
+void AdditionsTest::logWrittenBeforeTheSoundColumnStillReads() {
+    QTemporaryDir dir;
+    const QString path = startlog::startLogPathFor(dir.path());
+    test::writeFile(path,
+                    "Date and time,Beep interval (ms),Gate timing (beep),Random delay (ms),Holds,"
+                    "Hold time (ms),Aborted,Drop after start (ms),Race time (s)\n"
+                    "2024-05-18T14:03:22+02:00,150,2,1234,1,5200,no,9876,32.47\n");
+    QVERIFY(startlog::appendStart(path, trackStart(1)));
+
+    const startlog::RecentStarts recent = startlog::readRecentStarts(path, 50);
+    QCOMPARE(recent.junkLines, 0);
+    QCOMPARE(recent.records.size(), 2);
+    StartRecord old = trackStart();
+    old.sound.clear();
+    QCOMPARE(recent.records[1], old);
+    QCOMPARE(recent.records[0], trackStart(1));
 }
 
 void AdditionsTest::cutOffLineIsNotGluedToTheNextRecord() {

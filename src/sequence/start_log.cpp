@@ -61,6 +61,20 @@ bool isRaceTimeText(QByteArrayView text) {
            text.count('.') == 1;
 }
 
+const QString Played = QStringLiteral("played");
+const QString Without_Output = QStringLiteral("no output");
+const QString Stand_In_For = QStringLiteral("stand-in tone for ");
+
+// What soundSummary writes, or nothing. File names may hold anything but the field's
+// separator and line ends.
+bool isSoundText(const QString& text) {
+    if (text.isEmpty() || text == Played || text == Without_Output)
+        return true;
+    return text.startsWith(Stand_In_For) && text.size() > Stand_In_For.size() &&
+           !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('\n')) &&
+           !text.contains(QLatin1Char('\r'));
+}
+
 // The fields of one line, read in order; any field that is not what its column holds
 // makes the whole line junk.
 class FieldReader {
@@ -70,7 +84,7 @@ public:
         for (qsizetype comma; (comma = line.indexOf(',', from)) >= 0; from = comma + 1)
             fields_ << line.sliced(from, comma - from);
         fields_ << line.sliced(from);
-        good_ = fields_.size() == Column_Count;
+        good_ = fields_.size() == Column_Count || fields_.size() == Old_Column_Count;
     }
 
     bool good() const { return good_; }
@@ -132,6 +146,7 @@ const QStringList& columnTitles() {
         QStringLiteral("Aborted"),
         QStringLiteral("Drop after start (ms)"),
         QStringLiteral("Race time (s)"),
+        QStringLiteral("Sound"),
     };
     return titles;
 }
@@ -147,7 +162,8 @@ QStringList recordFields(const StartRecord& record) {
             QString::number(record.holdTotalMs),
             record.aborted ? Yes : No,
             numberOrEmpty(record.dropAfterStartMs),
-            raceTimeOk ? record.raceTime : QString()};
+            raceTimeOk ? record.raceTime : QString(),
+            isSoundText(record.sound) ? record.sound : QString()};
 }
 
 QByteArray recordLine(const StartRecord& record) {
@@ -174,9 +190,22 @@ std::optional<StartRecord> parseRecordLine(QByteArrayView line) {
     const QByteArrayView raceTime = fields.next();
     fields.require(raceTime.isEmpty() || isRaceTimeText(raceTime));
     record.raceTime = QString::fromLatin1(raceTime);
+    record.sound = QString::fromLatin1(fields.next());
+    fields.require(isSoundText(record.sound));
     if (!fields.good())
         return std::nullopt;
     return record;
+}
+
+QString soundSummary(bool withoutOutput, const QStringList& standInFiles) {
+    if (withoutOutput)
+        return Without_Output;
+    if (standInFiles.isEmpty())
+        return Played;
+    QStringList names = standInFiles;
+    names.removeDuplicates();
+    // A comma would end the field: a name that holds one is written without it.
+    return Stand_In_For + names.join(QLatin1Char(' ')).remove(QLatin1Char(','));
 }
 
 QString startLogPathFor(const QString& programFolder) {
@@ -227,11 +256,13 @@ RecentStarts readRecentStarts(const QString& path, int count) {
     if (from > 0)
         lines.removeFirst(); // the tail begins within a line
     const QByteArray header = headerLine().chopped(1);
+    const QByteArray oldHeader =
+        columnTitles().mid(0, Old_Column_Count).join(QLatin1Char(',')).toLatin1();
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
         if (recent.records.size() >= count)
             break;
         const QByteArrayView text = line->endsWith('\r') ? line->chopped(1) : *line;
-        if (text.isEmpty() || text == header)
+        if (text.isEmpty() || text == header || text == oldHeader)
             continue;
         if (const std::optional<StartRecord> record = parseRecordLine(text))
             recent.records << *record;

@@ -27,11 +27,20 @@ struct StartRecord {
     // As the race-time panel shows it: "32.47", race::No_Finish, or empty when no race
     // was timed. Any other text is logged as empty.
     QString raceTime;
+    // What the riders heard (soundSummary); empty in files written before it was kept.
+    QString sound;
 
     friend bool operator==(const StartRecord&, const StartRecord&) = default;
 };
 
-inline constexpr int Column_Count = 9;
+inline constexpr int Column_Count = 10;
+// Files written before the sound was logged have one column less; they read as ever.
+inline constexpr int Old_Column_Count = 9;
+
+// The sound column: "played" when every call and tone of the start went to an output as
+// recorded; "no output" when any went to no output at all; otherwise which files the
+// built-in tone stood in for ("stand-in tone for ok_riders.wav Riders_ready.wav").
+QString soundSummary(bool withoutOutput, const QStringList& standInFiles);
 
 // The header line's titles, one per column, in the order of the fields.
 const QStringList& columnTitles();
@@ -44,7 +53,8 @@ QStringList recordFields(const StartRecord& record);
 QByteArray recordLine(const StartRecord& record);
 
 // A line of the file back into a record (a line feed or CR LF at its end is allowed);
-// nothing for a header, a cut-off line or anything else that is not a whole record.
+// nothing for a header, a cut-off line or anything else that is not a whole record. Lines
+// of older files, without the sound column, are records too.
 std::optional<StartRecord> parseRecordLine(QByteArrayView line);
 
 // programFolder/starts.csv
