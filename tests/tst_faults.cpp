@@ -570,7 +570,10 @@ void FaultsTest::soundFaultsNeverHoldUpTheStart() {
     WorkingFolder here(folder.path());
     frmUSB_Main w(PortCatalog::fromNames({}), createSystemSoundPlayer(), folder.path());
     w.End_Program = [] {};
-    QThread::msleep(300); // the player connects to the server, as long before any start
+    // The gate's raise reads the sounds at least the hold-off before the first call; the
+    // player connects to the server meanwhile.
+    w.prepareStartSounds();
+    QThread::msleep(300);
 
     // Every step that plays a sound, as the timers would call them.
     const auto timed = [](const std::function<void()>& step) {

@@ -39,6 +39,11 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& r, const QF
 // How often a lost or missing module is looked for.
 constexpr int Link_Retry_Ms = 1000;
 
+// The bottom line: the module's state on the left, the sound's on the right. Each has its
+// place, so both show when both are true.
+const QRect Link_Status_Place{16, 664, 489, 41};
+const QRect Sound_Status_Place{513, 664, 489, 41};
+
 } // namespace
 
 void setTimerEnabled(QTimer& timer, bool enabled) {
@@ -68,7 +73,9 @@ frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound
     setFixedSize(size());
 }
 
-frmUSB_Main::~frmUSB_Main() = default;
+frmUSB_Main::~frmUSB_Main() {
+    sound_->setStatusListener({});
+}
 
 void frmUSB_Main::Build_Controls() {
     auto* client = new QWidget(this);
@@ -138,11 +145,17 @@ void frmUSB_Main::Build_Controls() {
     Log_Status->setVisible(false);
 
     Link_Status = makeLabel(client, QStringLiteral("I/O module not connected — retrying"),
-                            {16, 664, 986, 41}, arial(14.25, true));
+                            Link_Status_Place, arial(14.25, true));
     Link_Status->setTextFormat(Qt::PlainText);
     Link_Status->setAlignment(Qt::AlignCenter);
     Link_Status->setStyleSheet(QStringLiteral("color: white; background: #c00000;"));
     Link_Status->setVisible(false);
+
+    soundStatus = makeLabel(client, QString(), Sound_Status_Place, arial(12, true));
+    soundStatus->setTextFormat(Qt::PlainText);
+    soundStatus->setAlignment(Qt::AlignCenter);
+    soundStatus->setWordWrap(true);
+    soundStatus->setVisible(false);
 
     // One-pixel rule along the top edge of the client area, under the menu bar.
     Line1 = new QFrame(client);
@@ -170,6 +183,7 @@ void frmUSB_Main::Build_Menus() {
     Veiw_Timer->setCheckable(true);
     Veiw_Timer->setChecked(false);
     Start_log = options->addAction(QStringLiteral("Start log"));
+    testSoundItem = options->addAction(QStringLiteral("Test sound"));
 
     About = menuBar()->addAction(QStringLiteral("About"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"));
@@ -226,6 +240,11 @@ void frmUSB_Main::Wire_Events() {
     connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
     connect(More_settings, &QAction::triggered, this, &frmUSB_Main::More_settings_Click);
     connect(Start_log, &QAction::triggered, this, &frmUSB_Main::Start_log_Click);
+    connect(testSoundItem, &QAction::triggered, this, &frmUSB_Main::testSound);
+    // The player tells from its own threads; the window looks on its own.
+    sound_->setStatusListener([this] {
+        QMetaObject::invokeMethod(this, &frmUSB_Main::showSoundState, Qt::QueuedConnection);
+    });
     connect(&Start_pulse_timer, &QTimer::timeout, this, &frmUSB_Main::Start_pulse_timer_Timer);
 
     connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
@@ -254,6 +273,8 @@ void frmUSB_Main::Form_Load() {
     // Nothing is clickable until discovery has ended: a click during a probe's wait
     // would raise a gate on a link that is not there yet.
     setEnabled(false);
+    // Decoded while discovery runs; the message below names any that cannot play.
+    prepareStartSounds();
     const bool found = Find_Controller();
     // Read even without a module: they are needed when the module appears later.
     Load_Settings();
@@ -267,9 +288,12 @@ void frmUSB_Main::Form_Load() {
         showMessage(this, {No_Controller_Message(), Application_Title, MessageIcon::None});
         setTimerEnabled(Link_Retry, true);
     }
-    const QString settings = Settings_Report();
-    if (!settings.isEmpty())
-        showMessage(this, {settings, Application_Title, MessageIcon::Warning});
+    showSoundState();
+    QStringList report{Settings_Report(), soundReport()};
+    report.removeAll(QString());
+    if (!report.isEmpty())
+        showMessage(this,
+                    {report.join(QStringLiteral("\n\n")), Application_Title, MessageIcon::Warning});
 }
 
 void frmUSB_Main::Set_Ready_State() {
@@ -284,6 +308,7 @@ void frmUSB_Main::Set_Ready_State() {
     for (Lamp* lamp : Shape1)
         lamp->setLit(false);
     Abort_button->setVisible(false);
+    testSoundItem->setEnabled(true);
     // A closed link is left to Link_Retry, which brings the ready state again when the
     // module answers; a failed write closes the link and does the same.
     Write_Port_A(0x00);

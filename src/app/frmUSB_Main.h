@@ -128,6 +128,19 @@ public:
     // The beam has read clear since the drop: only a break after that finishes the race.
     bool Finish_Beam_Seen_Clear = false;
 
+    // --- Sound: src/sound/frmUSB_Main_sound.cpp
+    // Reads every start sound ahead, so that no play waits for a file; a file replaced
+    // since is read again.
+    void prepareStartSounds();
+    // The sound line: shown while the riders would not hear the start as recorded.
+    void showSoundState();
+    // What the start-up message says of the start sounds; empty when all are usable.
+    QString soundReport();
+    // Options > "Test sound": the start tone and a voice call, and where they went.
+    void testSound();
+    // Plays a sound of a start and notes for the start log how it went.
+    void playStartSound(const QString& fileName, bool untilItsEnd = false);
+
     // --- Settings: src/settings/frmUSB_Main_settings.cpp
     void Load_Settings();
     // What the last load made of config.dat; a save that replaces a file that did not
@@ -173,6 +186,7 @@ public:
     QLabel* Link_Status = nullptr;              // says so while the module is not reachable
     QPushButton* Abort_button = nullptr;        // shown while a start can be called off
     QLabel* Log_Status = nullptr;               // says so while starts cannot be logged
+    QLabel* soundStatus = nullptr;              // says so while the riders would not hear a start
 
     // --- Menus
     QAction* Log_In = nullptr;        // "Log In" / "Log Out": its caption is the administrator mode
@@ -180,6 +194,7 @@ public:
     QAction* More_settings = nullptr; // Admin: random start and the start pulse
     QAction* Veiw_Timer = nullptr;    // shows or hides the race-time panel (sic)
     QAction* Start_log = nullptr;     // Options: the recent starts
+    QAction* testSoundItem = nullptr; // Options: "Test sound", at rest only
     QAction* About = nullptr;
     QAction* Exit = nullptr; // asks for the exit password
 
@@ -261,6 +276,9 @@ private:
     bool Race_Ended_ = false;
     qint64 Last_Read_Ns_ = 0; // round trip of the last read
     bool Last_Read_Failed_ = false;
+    // How the sounds of the start under way went, for its record.
+    bool soundWithoutOutput_ = false;
+    QStringList standInSounds_;
 };
 
 // Enables or disables a window timer. Enabling a running timer leaves it running.

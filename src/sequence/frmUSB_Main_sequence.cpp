@@ -53,7 +53,11 @@ void raiseGate(frmUSB_Main& w) {
     if (!w.Gate_Up())
         return;
     w.Window_start_button->setText(caption::Start);
-    w.sound().wake(); // the first sound is at least the hold-off away: time to get ready
+    // The first sound is at least the hold-off away: time to wake the output and read
+    // every file that changed.
+    w.sound().wake();
+    w.prepareStartSounds();
+    w.testSoundItem->setEnabled(false);
     w.Shape1[Gate_Lamp]->setLit(true);
     setTimerEnabled(w.Gate_up_timer, true);
     // Locked for the hold-off: a start cannot follow the gate by less than 4 s.
@@ -145,7 +149,7 @@ void beepStep(frmUSB_Main& w, int beep, QTimer& own, QTimer& next, OutputOperati
         (w.*lightOff)();
     // A lamp lights only for a light that was switched on.
     w.Shape1[lamp]->setLit((w.*lightOn)());
-    w.sound().playAsync(start_sounds::Beep_Tone);
+    w.playStartSound(start_sounds::Beep_Tone);
     dropGateIfSelected(w, beep);
 }
 
@@ -218,16 +222,14 @@ void frmUSB_Main::Start_Cadence() {
         timer->setInterval(beepInterval);
     // Drawn now and shown to nobody: it is logged after the start.
     Random_Delay_Ms = More_Settings.randomStart ? drawRandomDelayMs() : 0;
-    sound().playAsync(start_sounds::Ok_Riders);
+    soundWithoutOutput_ = false;
+    standInSounds_.clear();
+    playStartSound(start_sounds::Ok_Riders);
     Steps_On_Time.arm(Riders_ready);
     // After the first call and the first step are on their way: logging the start before
     // writes to disk.
     Begin_Start_Record(beepInterval);
     Abort_button->setVisible(true);
-    // Decoded now, while nothing is due, so that no tone's play call delays its step.
-    for (const QString& file : {start_sounds::Riders_Ready, start_sounds::Watch_The_Gate,
-                                start_sounds::Beep_Tone, start_sounds::Long_Tone})
-        sound().prepare(file);
 }
 
 void frmUSB_Main::Riders_ready_Timer() {
@@ -240,7 +242,7 @@ void frmUSB_Main::Riders_ready_Timer() {
 
 void frmUSB_Main::Announce_Riders_Ready() {
     Window_start_button->setEnabled(false); // no hold is possible from here on
-    sound().playAsync(start_sounds::Riders_Ready);
+    playStartSound(start_sounds::Riders_Ready);
     setTimerEnabled(Riders_ready, false);
     Steps_On_Time.arm(Watch_the_gate);
 }
@@ -248,7 +250,7 @@ void frmUSB_Main::Announce_Riders_Ready() {
 void frmUSB_Main::Watch_the_gate_Timer() {
     // Blocks until the call has ended, so the first beep comes one beep interval after
     // its end, however long the recording is.
-    sound().playSync(start_sounds::Watch_The_Gate);
+    playStartSound(start_sounds::Watch_The_Gate, true);
     setTimerEnabled(Watch_the_gate, false);
     // A random start's delay stands for the beep interval before the first light.
     if (Random_Delay_Ms > 0)
@@ -275,7 +277,7 @@ void frmUSB_Main::Timer4_Timer() {
     Shape1[Second_Green_Lamp]->setLit(Green_On());
     Steps_On_Time.arm(Restart_Delay);
     dropGateIfSelected(*this, 4);
-    sound().playAsync(start_sounds::Long_Tone);
+    playStartSound(start_sounds::Long_Tone);
     setTimerEnabled(Timer4, false);
     Abort_button->setVisible(false); // without a drop the last beep ends what can be called off
 }

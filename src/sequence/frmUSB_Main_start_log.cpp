@@ -70,6 +70,7 @@ void frmUSB_Main::Write_Start_Record(bool aborted) {
     Note_Hold(false);
     Start_Record_->aborted = aborted;
     Start_Record_->raceTime = Race_Ended_ ? Time_seconds->text() : QString();
+    Start_Record_->sound = startlog::soundSummary(soundWithoutOutput_, standInSounds_);
     const QString path = startlog::startLogPathFor(programFolder_);
     const bool written = startlog::appendStart(path, *Start_Record_);
     Start_Record_.reset();

@@ -159,9 +159,9 @@ std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token 
 }
 
 SoundFileCache::SoundFileCache(std::chrono::milliseconds trailingSilence,
-                               std::function<void()> decoded)
+                               std::function<void()> changed)
     : trailingSilence_(trailingSilence)
-    , decodedCallback_(std::move(decoded)) {}
+    , changed_(std::move(changed)) {}
 
 SoundFileCache::~SoundFileCache() {
     // Destroying a decoder asks it to stop and waits for it: outside the lock, which it
@@ -182,36 +182,35 @@ void SoundFileCache::check(const QString& path, bool prepare) {
     const bool exists = file.exists();
     const qint64 size = exists ? file.size() : -1;
     const QDateTime modified = exists ? file.lastModified() : QDateTime();
-    const std::lock_guard lock(mutex_);
-    Entry& entry = entries_[path];
-    if (entry.state != SoundFileState::Pending && entry.size == size &&
-        entry.modified == modified) {
-        entry.prepared = entry.prepared || prepare;
-        return;
-    }
-    // A missing file is remembered as such, so that its plays look at no disk either.
-    if (!exists) {
+    {
+        const std::lock_guard lock(mutex_);
+        Entry& entry = entries_[path];
+        const bool same = entry.size == size && entry.modified == modified;
+        if (same && (entry.state != SoundFileState::Pending || exists)) {
+            entry.prepared = entry.prepared || prepare; // known, or its decoder is at work
+            return;
+        }
         entry = Entry{};
+        entry.size = size;
+        entry.modified = modified;
         entry.prepared = prepare;
+        if (exists) {
+            std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
+            auto finished = std::make_shared<std::atomic<bool>>(false);
+            decoders_.push_back(
+                {std::jthread([this, path, size, modified, finished](std::stop_token stop) {
+                     decode(path, size, modified, stop);
+                     finished->store(true);
+                 }),
+                 finished});
+            return;
+        }
+        // A missing file is remembered as such, so that its plays look at no disk either.
         entry.state = SoundFileState::Missing;
-        return;
     }
-    if (entry.state == SoundFileState::Pending && entry.size == size &&
-        entry.modified == modified) {
-        entry.prepared = entry.prepared || prepare;
-        return; // its decoder is at work
+    if (changed_) {
+        changed_();
     }
-    entry = Entry{};
-    entry.size = size;
-    entry.modified = modified;
-    entry.prepared = prepare;
-    std::erase_if(decoders_, [](const Decoder& d) { return d.finished->load(); });
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    decoders_.push_back({std::jthread([this, path, size, modified, finished](std::stop_token stop) {
-                             decode(path, size, modified, stop);
-                             finished->store(true);
-                         }),
-                         finished});
 }
 
 void SoundFileCache::checkUnlessPrepared(const QString& path) {
@@ -291,8 +290,8 @@ void SoundFileCache::decode(const QString& path, qint64 size, const QDateTime& m
         }
     }
     decoded_.notify_all();
-    if (decodedCallback_ && !stop.stop_requested()) {
-        decodedCallback_();
+    if (changed_ && !stop.stop_requested()) {
+        changed_();
     }
 }
 

@@ -55,9 +55,10 @@ std::optional<SoundBuffer> decodeSoundFile(const QString& path, std::stop_token 
 // no step of a start can wait for, nor the other files.
 class SoundFileCache {
 public:
-    // `decoded` is called on the decoding thread each time a file's decoding has ended.
+    // `changed` is called when a file's state may have changed: on the decoding thread
+    // when its decoding has ended, on the preparing thread when it has gone.
     explicit SoundFileCache(std::chrono::milliseconds trailingSilence,
-                            std::function<void()> decoded = {});
+                            std::function<void()> changed = {});
     // Stops the decoding under way.
     ~SoundFileCache();
     SoundFileCache(const SoundFileCache&) = delete;
@@ -99,7 +100,7 @@ private:
     void decode(const QString& path, qint64 size, const QDateTime& modified, std::stop_token stop);
 
     std::chrono::milliseconds trailingSilence_;
-    std::function<void()> decodedCallback_;
+    std::function<void()> changed_;
     std::mutex mutex_;
     std::condition_variable decoded_;
     std::map<QString, Entry> entries_;

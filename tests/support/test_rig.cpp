@@ -31,6 +31,33 @@ void RecordingSoundPlayer::playSync(const QString& fileName) {
         QTest::qSleep(syncMs);
 }
 
+SoundOutput RecordingSoundPlayer::output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
+}
+
+SoundFileState RecordingSoundPlayer::fileState(const QString& fileName, std::chrono::milliseconds) {
+    std::lock_guard lock(mutex_);
+    const auto it = fileStates_.find(fileName);
+    return it == fileStates_.end() ? SoundFileState::Ready : it->second;
+}
+
+void RecordingSoundPlayer::setOutput(SoundOutput output) {
+    {
+        std::lock_guard lock(mutex_);
+        output_ = output;
+    }
+    notifyStatus();
+}
+
+void RecordingSoundPlayer::setFileState(const QString& fileName, SoundFileState state) {
+    {
+        std::lock_guard lock(mutex_);
+        fileStates_[fileName] = state;
+    }
+    notifyStatus();
+}
+
 void RecordingSoundPlayer::stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
@@ -111,9 +138,12 @@ PortCatalog ModuleRig::catalog() const {
     return PortCatalog::fromNames(names);
 }
 
-WindowUnderTest::WindowUnderTest(ModuleRig& rig) {
-    auto player = std::make_unique<RecordingSoundPlayer>();
-    sound = player.get();
+WindowUnderTest::WindowUnderTest(ModuleRig& rig)
+    : WindowUnderTest(rig, std::make_unique<RecordingSoundPlayer>()) {
+    sound = static_cast<RecordingSoundPlayer*>(&window->sound());
+}
+
+WindowUnderTest::WindowUnderTest(ModuleRig& rig, std::unique_ptr<SoundPlayer> player) {
     window = std::make_unique<frmUSB_Main>(rig.catalog(), std::move(player), programFolder.path());
     window->End_Program = [this] { ended = true; };
 }

@@ -32,17 +32,27 @@ public:
     // Nothing plays here: a stop only ends what the calls say is playing.
     void stop() override;
 
+    SoundOutput output() const override;
+    QString outputDevice() const override { return QStringLiteral("Test speakers"); }
+    SoundFileState fileState(const QString& fileName, std::chrono::milliseconds wait) override;
+
     QList<Call> calls() const;
     // The file an asynchronous play started and no later call has ended, or empty.
     QString playing() const;
     QStringList files() const;
     void clear();
     int syncMs = 0;
+    // What the player says of its output and of a file, telling the listener as a real
+    // player would. Files are ready unless set otherwise.
+    void setOutput(SoundOutput output);
+    void setFileState(const QString& fileName, SoundFileState state);
 
 private:
     mutable std::mutex mutex_;
     QList<Call> calls_;
     bool stopped_ = false; // since the last play
+    SoundOutput output_ = SoundOutput::Ready;
+    std::map<QString, SoundFileState> fileStates_;
 };
 
 // Catches every message box for the duration of a test; nothing is shown. Outside a
@@ -86,6 +96,8 @@ QByteArray trackConfig(const QByteArray& beepSpeed = "250");
 // The real main window on a rig, with a recording sound player and its own program folder.
 struct WindowUnderTest {
     explicit WindowUnderTest(ModuleRig& rig);
+    // With a player of the caller's own; `sound` is then null.
+    WindowUnderTest(ModuleRig& rig, std::unique_ptr<SoundPlayer> player);
     ~WindowUnderTest();
     // Writes config.dat into the program folder.
     void writeConfig(const QByteArray& bytes);
