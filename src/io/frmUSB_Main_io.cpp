@@ -143,7 +143,7 @@ void frmUSB_Main::Link_Retry_Timer() {
             else
                 MSComm1.selectPort(0);
         },
-        ModuleFinder::Slow_Adapter_Wait_Ms);
+        ModuleFinder::Probe_Wait_Ms);
 }
 
 // The module answers again. At rest the window returns to its ready state; with the gate

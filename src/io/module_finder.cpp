@@ -19,6 +19,7 @@ bool lineHasBegun(const QByteArray& reply) {
 ModuleFinder::ModuleFinder(SerialLink& link, QObject* parent)
     : QObject(parent)
     , link_(link) {
+    wait_.setParent(this); // moves with the finder to another thread
     wait_.setSingleShot(true);
     wait_.setTimerType(Qt::PreciseTimer);
     connect(&wait_, &QTimer::timeout, this, &ModuleFinder::collectReply);

@@ -21,12 +21,12 @@ namespace korvane {
 class ModuleFinder : public QObject {
     Q_OBJECT
 public:
-    // Start-up's wait, as the window has always had it. An adapter with a 16 ms latency
-    // timer delivers the first bytes 17 ms after the command or later, so the scans that
-    // look for a lost module, where nobody waits for them, give a port longer.
-    static constexpr int Probe_Wait_Ms = 20;
-    static constexpr int Slow_Adapter_Wait_Ms = 50;
-    static constexpr int Line_Wait_Ms = 100;
+    // A port that opened is given this long to begin its reply: a USB adapter holds the
+    // first bytes back for its latency timer (16 ms on common ones), and a loaded machine
+    // adds to it. A port that does not exist costs nothing. A reply whose line has begun
+    // is waited for up to `Line_Wait_Ms` after the command.
+    static constexpr int Probe_Wait_Ms = 100;
+    static constexpr int Line_Wait_Ms = 200;
 
     explicit ModuleFinder(SerialLink& link, QObject* parent = nullptr);
 

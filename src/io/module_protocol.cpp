@@ -29,6 +29,11 @@ QByteArray readPort(char port) {
     return QByteArray(1, static_cast<char>(std::tolower(static_cast<unsigned char>(port))));
 }
 
+QList<QByteArray> portDirections() {
+    return {setDirection(Port_A, All_Outputs), setDirection(Port_B, All_Inputs),
+            setDirection(Port_C, All_Inputs)};
+}
+
 void writePortDirections(SerialLink& link) {
     link.write(setDirection(Port_A, All_Outputs));
     link.write(setDirection(Port_B, All_Inputs));

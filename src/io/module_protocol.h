@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 #include <optional>
@@ -39,6 +40,7 @@ QByteArray readPort(char port);
 // The module's port set-up: port A all outputs, ports B and C all inputs, as three
 // writes in that order. A module that lost power comes back with every line an input.
 void writePortDirections(SerialLink& link);
+QList<QByteArray> portDirections();
 
 // True when the reply holds a known identification immediately followed by CR LF,
 // anywhere in it; the match is case-sensitive.

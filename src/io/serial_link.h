@@ -64,9 +64,15 @@ public:
     // The port's error reports arrive here; a device that went away closes the link.
     void handleError(QSerialPort::SerialPortError error);
 
+    // The open device's own handle (a file descriptor, or a Windows HANDLE), for writes
+    // that must not wait for this object's thread.
+    qintptr nativeHandle() const;
+
 signals:
     // The device went away and the link closed itself.
     void lost();
+    // Bytes have arrived.
+    void received();
 
 private:
     void pullFromDriver();
