@@ -106,10 +106,10 @@ void MainWindowTest::identificationReplies_data() {
         << QByteArray("\x07junk USB I/O 24f2\r\n") << 0 << 0 << 0 << true;
     QTest::newRow("without CR LF") << QByteArray("USB I/O 24R1") << 0 << 0 << 0 << false;
     QTest::newRow("other letter case") << QByteArray("usb i/o 24r1\r\n") << 0 << 0 << 0 << false;
-    QTest::newRow("too late for the probe") << id << 80 << 0 << 0 << false;
+    QTest::newRow("too late for the probe") << id << 150 << 0 << 0 << false;
     // A 16 ms latency timer: the line begins within the probe's wait and ends at 31 ms.
     QTest::newRow("split by an adapter") << id << 16 << 12 << 15 << true;
-    QTest::newRow("begun, ended too late") << id << 0 << 5 << 150 << false;
+    QTest::newRow("begun, ended too late") << id << 0 << 5 << 250 << false;
 }
 
 void MainWindowTest::identificationReplies() {
