@@ -159,7 +159,12 @@ void LinkEngine::linkLost() {
     replyTimer_.stop();
     sampleTimer_.stop();
     lateWaitTimer_.stop();
+    // Whoever asked for a read is told there is nothing to read.
+    if (current_ && !current_->read.sample)
+        requests_.push_front(current_->read);
     current_.reset();
+    for (const Read& read : requests_)
+        emit readFailed(read.port, ReadFailure::NotConnected);
     requests_.clear();
     settingUp_ = false;
     lateReplies_ = 0;
@@ -235,7 +240,7 @@ void LinkEngine::setFastSampling(bool on) {
 
 void LinkEngine::requestRead(char port, int waitMs) {
     if (state_ != LinkState::Connected) {
-        emit readFailed(port, ReadFailure::Timeout);
+        emit readFailed(port, ReadFailure::NotConnected);
         return;
     }
     requests_.push_back({port, false, qMax(waitMs, Shortest_Read_Wait_Ms)});
@@ -357,6 +362,10 @@ void LinkEngine::finishRead(std::optional<quint8> value, ReadFailure failure, bo
         qCInfo(lcLink) << "module ready on" << device_ << "port A" << Qt::hex << *value;
         setState(LinkState::Connected);
         emit moduleReady(*value);
+        if (!firstScanDone_) {
+            firstScanDone_ = true;
+            emit scanned(true, {});
+        }
     } else if (done.read.sample) {
         if (value)
             emit sampled(*value, done.atModuleNs);

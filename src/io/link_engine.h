@@ -25,8 +25,9 @@ enum class LinkState {
 };
 
 enum class ReadFailure {
-    Timeout, // no reply in time
-    Garbled, // more bytes came than one reply
+    Timeout,      // no reply in time
+    Garbled,      // more bytes came than one reply
+    NotConnected, // no module to ask
 };
 
 // The module's link on a thread of its own: it finds the module (one port at a time, a

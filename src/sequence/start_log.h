@@ -23,6 +23,7 @@ struct StartRecord {
     int holds = 0;
     int holdTotalMs = 0;
     bool aborted = false;
+    bool dropNotSent = false;            // aborted because the gate's drop could not be sent
     std::optional<int> dropAfterStartMs; // none when the gate did not drop
     // As the race-time panel shows it: "32.47", race::No_Finish, or empty when no race
     // was timed. Any other text is logged as empty.

@@ -15,11 +15,8 @@ void ProbingSoundPlayer::playSync(const QString& fileName) {
 }
 
 void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed) {
-    w.Gate_up_timer.setInterval(speed.holdOffMs);
-    w.Riders_ready.setInterval(speed.ridersReadyMs);
-    w.Watch_the_gate.setInterval(speed.watchTheGateMs);
-    w.Restart_Delay.setInterval(speed.readyMs);
-    w.Polling_start_input.setInterval(speed.pollMs);
+    w.startSequence.setIntervals(
+        {speed.holdOffMs, speed.ridersReadyMs, speed.watchTheGateMs, speed.readyMs});
 }
 
 StartRig::StartRig() {
@@ -28,7 +25,7 @@ StartRig::StartRig() {
     sound_ = player.get();
     window_ =
         std::make_unique<frmUSB_Main>(rig_.catalog(), std::move(player), programFolder_.path());
-    window_->End_Program = [] {};
+    window_->endProgram = [] {};
 }
 
 StartRig::~StartRig() = default;
@@ -57,8 +54,7 @@ bool StartRig::load() {
 }
 
 void StartRig::stopBackgroundTimers() {
-    window_->Polling_start_input.stop();
-    window_->Restart_Delay.stop();
+    window_->stepsOnTime.disarm(StartStep::Ready);
 }
 
 void StartRig::setButton(bool down) {

@@ -145,7 +145,7 @@ WindowUnderTest::WindowUnderTest(ModuleRig& rig)
 
 WindowUnderTest::WindowUnderTest(ModuleRig& rig, std::unique_ptr<SoundPlayer> player) {
     window = std::make_unique<frmUSB_Main>(rig.catalog(), std::move(player), programFolder.path());
-    window->End_Program = [this] { ended = true; };
+    window->endProgram = [this] { ended = true; };
 }
 
 WindowUnderTest::~WindowUnderTest() = default;
