@@ -101,8 +101,10 @@ public:
     void loadMoreSettings();
     // What each module line is wired to, as the settings in force say.
     config::LineRoles lineRoles() const;
-    // The settings a start would begin with now.
+    // The settings a start would begin with now; pushSettings() hands them to the start
+    // model, which takes them when a start begins.
     StartSettings startSettings() const;
+    void pushSettings();
     // Saves config.dat now, or when the start under way is over: no file is written on
     // this thread while a start runs. False when a save now failed (and was told).
     bool Save_Settings_File();
@@ -209,7 +211,6 @@ private:
     void buildTimers();
     void wireEvents();
     void wireLink();
-    void pushSettings();
     void moduleReady(quint8 portA);
     QString noControllerMessage(const QStringList& denied) const;
     config::LoadOutcome readSettingsFile();

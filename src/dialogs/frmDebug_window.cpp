@@ -14,8 +14,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <cctype>
-
 namespace korvane {
 
 namespace {
@@ -161,26 +159,30 @@ void frmDebug_window::IO_polling_Timer() {
         Read_Ports();
 }
 
-// All three ports or nothing: a failed read leaves every box as the last complete
-// refresh left it. The engine reads them between its samples of port B.
+// All three ports or nothing: one after the other, and a failed read leaves every box as
+// the last complete refresh left it, the ports after it unread. The link engine reads them
+// between its samples of port B; the window never waits for them.
 void frmDebug_window::Read_Ports() {
     if (!main_.MSComm1.connected())
         return;
     reading_ = true;
     read_ = {};
-    for (const char port : Ports)
-        main_.MSComm1.requestRead(port, Read_Wait_Ms);
+    main_.MSComm1.requestRead(Ports[0], Read_Wait_Ms);
 }
 
 void frmDebug_window::takeRead(char port, quint8 value) {
     if (!reading_)
         return;
-    for (std::size_t i = 0; i < read_.size(); ++i) {
-        if (std::tolower(Ports[i]) == port || Ports[i] == port)
-            read_[i] = value;
-    }
-    if (!read_[0] || !read_[1] || !read_[2])
+    std::size_t next = 0;
+    while (next < read_.size() && read_[next])
+        ++next;
+    if (next == read_.size() || Ports[next] != port)
+        return; // not this refresh's
+    read_[next] = value;
+    if (next + 1 < read_.size()) {
+        main_.MSComm1.requestRead(Ports[next + 1], Read_Wait_Ms);
         return;
+    }
     reading_ = false;
     showPortByte(CheckA, *read_[0]);
     showPortByte(CheckB, *read_[1]);

@@ -36,6 +36,8 @@ public:
     // Writes the value in IO_value (0..255) to port A, so the wiring of the gate and
     // lights can be tried line by line; anything else sends nothing and says why.
     void Test_par_port_io_Click();
+    // A refresh is under way: its reads are asked for, not all answered yet.
+    bool refreshing() const { return reading_; }
 
     std::array<QGroupBox*, 3> Port_Frame{}; // "Port A", "Port B", "Port C"
     std::array<QCheckBox*, 8> CheckA{};     // CheckA[n] shows line n of port A

@@ -263,10 +263,17 @@ RecentStarts readRecentStarts(const QString& path, int count) {
         const QByteArrayView text = line->endsWith('\r') ? line->chopped(1) : *line;
         if (text.isEmpty() || text == header || text == oldHeader)
             continue;
-        if (const std::optional<StartRecord> record = parseRecordLine(text))
-            recent.records << *record;
-        else
+        if (const std::optional<StartRecord> record = parseRecordLine(text)) {
+            // A start whose race time came after its ready state has a second, later line:
+            // that one holds it all.
+            const bool later =
+                std::any_of(recent.records.begin(), recent.records.end(),
+                            [&](const StartRecord& newer) { return newer.when == record->when; });
+            if (!later)
+                recent.records << *record;
+        } else {
             ++recent.junkLines;
+        }
     }
     return recent;
 }

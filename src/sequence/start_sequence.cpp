@@ -98,13 +98,13 @@ void StartSequence::externalSample(quint8 portB, qint64 atModuleNs) {
     const qint16 mask = settingsInUse().startButtonMask;
     const bool high = mask != 0 && (portB & mask) != 0;
     externalHigh_ = high;
+    if (!high)
+        pressActedAtNs_.reset();
     // A button still held after an abort starts nothing until it has been let go.
     if (awaitRelease_) {
         awaitRelease_ = high;
         return;
     }
-    if (!high)
-        pressActedAtNs_.reset();
     // The button is read as a level, and a press held down acts again, but only once it
     // has been held as long as the original's poll took to see it again: a press that
     // started the cadence does not also hold it, unless it is held on.
@@ -464,30 +464,31 @@ void StartSequence::moduleLost() {
 // should be off and is not gets its off command again.
 void StartSequence::moduleBack(quint8 portA) {
     const qint16 gate = settingsInUse().lines.gate;
-    const bool gateFound = onPortA(gate) ? (portA & bitOf(gate)) != 0 : gateUp_;
-    if (gateUp_ && !gateFound) {
+    const bool found = onPortA(gate) ? (portA & bitOf(gate)) != 0 : gateUp_;
+    // Up from the raise until the drop; at rest (and after the drop) down.
+    const bool expected = state_ == StartState::GateHoldOff || state_ == StartState::GateUp ||
+                          (running() && !dropped_);
+    gateUp_ = found;
+    if (expected && !found) {
         if (running())
             gateFellWhileAway();
         else
             enterReady();
         return;
     }
-    if (!gateUp_ && gateFound) {
-        gateUp_ = true;
+    if (!expected && found) {
         intended_ = quint8(intended_ | bitOf(gate));
         if (running()) {
-            dropNotSent();
+            dropNotSent(); // its command was written, but never reached the module
             return;
         }
         // Outside a start a gate found up stays up, as after an abort: nobody asked for
         // its drop.
-        setLamp(Gate_Lamp, true);
         caption_ = Caption::Start;
         setState(StartState::GateUp);
-        if (record_ && !recordWritten_) {
-            record_->aborted = true;
-            writeRecord();
-        }
+    } else if (state_ == StartState::Ready) {
+        enterReady(); // at rest, the ready state as ever
+        return;
     }
     reconcileOutputs(portA);
     updateSampling();

@@ -42,7 +42,8 @@ public:
     static constexpr qint16 Green_Line = 3;
     static constexpr int Button_Line = 2;
 
-    StartRig();
+    // `linkTiming`: how often a lost module is looked for, and so on.
+    explicit StartRig(LinkEngine::Timing linkTiming = {});
     ~StartRig();
 
     // Runs the load handler (discovery, ready state), then sets the lines and forgets
