@@ -90,6 +90,7 @@ private slots:
     void moduleIsFoundWhereverItAppears_data();
     void moduleIsFoundWhereverItAppears();
     void nothingIsClickableDuringStartUpDiscovery();
+    void probeOfAnotherPortIsNeverTheLink();
 };
 
 enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
@@ -374,6 +375,39 @@ void LinkRecoveryTest::nothingIsClickableDuringStartUpDiscovery() {
     QVERIFY(module.waitForCommands(6, 2000));
     QCOMPARE(commands(module).mid(0, 6), Setup_Only + QStringList{"A 00"});
     QVERIFY(w->isEnabled());
+}
+
+// The gate is up and the module away; the retries probe some other device meanwhile. The
+// hold-off ends during a probe: the button stays locked, and a click starts nothing, so
+// no start runs blind.
+void LinkRecoveryTest::probeOfAnotherPortIsNeverTheLink() {
+    ModuleRig rig;
+    sim::VirtualModule& module = rig.addModule(1);
+    sim::VirtualModule& other = rig.addSilentDevice(2);
+    auto player = std::make_unique<RecordingSoundPlayer>();
+    RecordingSoundPlayer& sound = *player;
+    QTemporaryDir programFolder;
+    frmUSB_Main w(rig.catalog(), std::move(player), programFolder.path(), nullptr,
+                  {.probeWaitMs = 300, .retryMs = 100, .ownPortTries = 0});
+    w.Form_Load();
+    QVERIFY(runUntil([&] { return w.MSComm1.connected(); }, 2000));
+    w.Window_start_button_Click();
+    module.unplug();
+    QVERIFY(runUntil([&] { return !w.MSComm1.connected(); }, 2000));
+    other.clearCommands();
+    QVERIFY(runUntil([&] { return !other.commands().isEmpty(); }, 2000)); // a probe waits
+    w.Gate_up_timer_Timer();
+    bool everEnabled = false;
+    runUntil(
+        [&] {
+            everEnabled = everEnabled || w.Window_start_button->isEnabled();
+            return false;
+        },
+        1000, 5);
+    QVERIFY(!everEnabled);
+    w.Window_start_button_Click();
+    QVERIFY(sound.files().isEmpty());
+    QCOMPARE(w.startSequence.state(), StartState::GateUp);
 }
 
 QTEST_MAIN(LinkRecoveryTest)

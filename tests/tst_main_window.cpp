@@ -1,5 +1,6 @@
 // Start-up: discovery over the real serial path, the set-up bytes, the ready state
 // and the window's layout.
+#include "app/application.h"
 #include "app/lamp.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmDebug_window.h"
@@ -49,6 +50,7 @@ private slots:
     void twoModulesTheLowerPortWins();
     void noModuleShowsOneMessageAndLeavesTheWindowAsDesigned();
     void noModuleReadyStateOpensNothing();
+    void noControllerBoxClosesWhenTheModuleIsFound();
 
     void readyStateForOperatorAndAdministrator_data();
     void readyStateForOperatorAndAdministrator();
@@ -236,6 +238,31 @@ void MainWindowTest::noModuleReadyStateOpensNothing() {
     QVERIFY(!w->Restart_Delay.isActive());
     QVERIFY(w->linkStatus->isVisibleTo(w.window.get()));
     QCOMPARE(messages.messages.size(), 1);
+}
+
+// The box is left open; the link engine looks on meanwhile, and when the module is
+// plugged in the box closes by itself and the window is ready.
+void MainWindowTest::noControllerBoxClosesWhenTheModuleIsFound() {
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyUSB0"));
+    sim::VirtualModule module(device);
+    QTemporaryDir programFolder;
+    frmUSB_Main w(PortCatalog::fromNames({device}), std::make_unique<test::RecordingSoundPlayer>(),
+                  programFolder.path(), nullptr, {.retryMs = 200});
+    test::MessageRecorder messages;
+    messages.whileOpen = [&](const Message& message) {
+        if (!message.text.startsWith(QStringLiteral("No Controller")))
+            return;
+        QVERIFY(module.start());
+        sim::runUntil([&] { return !messages.closed.isEmpty(); }, 3000);
+    };
+    w.Form_Load();
+    QCOMPARE(messages.messages.value(0).text, QStringLiteral("No Controller  detected"));
+    QCOMPARE(messages.closed, QStringList{No_Controller_Key});
+    QVERIFY(w.MSComm1.connected());
+    QTRY_VERIFY(commands(module).contains(QStringLiteral("A 00")));
+    QCOMPARE(w.Window_start_button->text(), caption::Put_Up_Gate);
+    QVERIFY(w.Window_start_button->isEnabled());
 }
 
 void MainWindowTest::readyStateForOperatorAndAdministrator_data() {

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace korvane {
 
 Q_LOGGING_CATEGORY(lcLink, "korvane.link", QtInfoMsg)
@@ -17,6 +19,8 @@ constexpr qint64 Ns_Per_Ms = 1'000'000;
 constexpr qint64 Fast_Sample_Period_Ns = Ns_Per_Ms;
 // A read command and its one-byte reply: what a debug window's read is given at least.
 constexpr int Shortest_Read_Wait_Ms = 10;
+// Round trips of a connection that are summed up in the log.
+constexpr std::size_t Round_Trips_Logged = 50;
 
 QList<int> allPorts() {
     QList<int> ports;
@@ -318,6 +322,7 @@ void LinkEngine::takeReply() {
     replyTimer_.stop();
     const qint64 roundTripNs = monotonicNs() - current_->writtenNs;
     writer_.noteRoundTrip(roundTripNs);
+    noteRoundTrip(roundTripNs);
     emit roundTripMeasured(roundTripNs);
     if (bytes.size() != 1) {
         noteGarbled("a reply of more than one byte");
@@ -359,6 +364,7 @@ void LinkEngine::finishRead(std::optional<quint8> value, ReadFailure failure, bo
             return;
         }
         writer_.setPortA(*value);
+        roundTrips_.clear();
         qCInfo(lcLink) << "module ready on" << device_ << "port A" << Qt::hex << *value;
         setState(LinkState::Connected);
         emit moduleReady(*value);
@@ -378,6 +384,20 @@ void LinkEngine::finishRead(std::optional<quint8> value, ReadFailure failure, bo
     }
     if (goOn)
         issueNext();
+}
+
+// The link's round trips, logged once a connection has made enough reads to say.
+void LinkEngine::noteRoundTrip(qint64 ns) {
+    if (roundTrips_.size() >= Round_Trips_Logged)
+        return;
+    roundTrips_.push_back(ns);
+    if (roundTrips_.size() < Round_Trips_Logged)
+        return;
+    std::sort(roundTrips_.begin(), roundTrips_.end());
+    qCInfo(lcLink).nospace() << "round trip on " << device_ << ": min "
+                             << double(roundTrips_.front()) / Ns_Per_Ms << " ms, median "
+                             << double(roundTrips_[roundTrips_.size() / 2]) / Ns_Per_Ms
+                             << " ms, max " << double(roundTrips_.back()) / Ns_Per_Ms << " ms";
 }
 
 void LinkEngine::noteGarbled(const char* what) {

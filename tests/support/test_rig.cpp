@@ -26,16 +26,19 @@ const bool Unattended_Messages = [] {
 } // namespace
 
 MessageRecorder::MessageRecorder()
-    : previous_(messageHandler()) {
+    : previous_(messageHandler())
+    , previousClose_(messageCloseHandler()) {
     setMessageHandler([this](const Message& message) {
         messages.append(message);
         if (whileOpen)
             whileOpen(message);
     });
+    setMessageCloseHandler([this](const QString& key) { closed << key; });
 }
 
 MessageRecorder::~MessageRecorder() {
     setMessageHandler(previous_);
+    setMessageCloseHandler(previousClose_);
 }
 
 ModuleRig::ModuleRig() = default;

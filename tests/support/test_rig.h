@@ -28,9 +28,12 @@ public:
     QList<Message> messages;
     // Called while a message is "open": lets a test run events meanwhile.
     std::function<void(const Message&)> whileOpen;
+    // The keys of the messages the program closed itself (out of date).
+    QStringList closed;
 
 private:
     MessageHandler previous_;
+    MessageCloseHandler previousClose_;
 };
 
 // Virtual modules on numbered ports in a private folder, and the catalogue that maps
