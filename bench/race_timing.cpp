@@ -126,9 +126,9 @@ public:
             return false;
         window_ = std::make_unique<frmUSB_Main>(PortCatalog::fromNames({module_.devicePath()}),
                                                 std::make_unique<SilentPlayer>(), dir_.path());
-        window_->End_Program = [] {};
+        window_->endProgram = [] {};
         window_->Form_Load();
-        if (!window_->MSComm1.isOpen())
+        if (!window_->MSComm1.connected())
             return false;
         window_->Gate = 0;
         window_->Red = 1;
@@ -138,6 +138,8 @@ public:
         window_->Finish_Beam = qint16(1 << Finish_Beam_Line);
         window_->Gate_timing[0]->setChecked(true);
         window_->HScroll1->setValue(Beep_Ms);
+        window_->pushSettings();
+        window_->startSequence.setIntervals({1, 1, 1, 10000});
         return true;
     }
 
@@ -149,7 +151,7 @@ public:
         for (int i = 0; i < reads; ++i) {
             QElapsedTimer elapsed;
             elapsed.start();
-            window_->Read_Port('b', 100);
+            window_->Write_Port_A(0x00);
             costs.push_back(double(elapsed.nsecsElapsed()) / Ns_Per_Ms);
         }
         return costs;
@@ -158,13 +160,14 @@ public:
     std::optional<Race> run(int breakAfterMs) {
         frmUSB_Main& w = *window_;
         module_.setLine(8 + Finish_Beam_Line, false);
-        w.Start_Cadence();
-        w.Riders_ready.stop(); // no cadence: the drop comes at once
+        w.Set_Ready_State();
+        w.Window_start_button_Click();
+        w.Gate_up_timer_Timer();
         module_.clearCommands();
         LoopProbe probe(w);
         probe.start();
         const qint64 calledNs = monotonicNs();
-        w.Timer1_Timer();
+        w.Window_start_button_Click(); // calls a millisecond apart: the drop comes at once
         std::atomic<qint64> breakNs{0};
         std::thread breaker([&] {
             std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
@@ -172,8 +175,9 @@ public:
             breakNs = monotonicNs();
             module_.setLine(8 + Finish_Beam_Line, true);
         });
-        const bool finished =
-            runUntil([&] { return !w.Race_timer.isActive(); }, breakAfterMs + 5000);
+        const bool finished = runUntil(
+            [&] { return w.startSequence.raceTimeMs() > 0 || w.Time_seconds->text() == "--.--"; },
+            breakAfterMs + 5000);
         breaker.join();
         probe.stop();
         const qint64 dropNs = dropStampNs();
@@ -182,7 +186,7 @@ public:
         Race race;
         race.trueMs = double(breakNs - dropNs) / Ns_Per_Ms;
         race.shownErrorMs = w.Time_seconds->text().toDouble() * 1000 - race.trueMs;
-        race.countErrorMs = w.Race_time - race.trueMs;
+        race.countErrorMs = w.startSequence.raceTimeMs() - race.trueMs;
         race.longestGapMs = probe.longestGapMs();
         return race;
     }

@@ -96,10 +96,10 @@ bool StartBench::load(QString* error) {
     sound_ = player.get();
     window_ = std::make_unique<frmUSB_Main>(PortCatalog::fromNames({module_.devicePath()}),
                                             std::move(player), folder_);
-    window_->End_Program = [] {};
+    window_->endProgram = [] {};
     window_->show();
     window_->Form_Load();
-    roles_ = window_->Line_Roles();
+    roles_ = window_->lineRoles();
     if (window_->Start_Button == 0 ||
         !waitForOutput(QStringLiteral("all port A lines off"), 2000)) {
         *error = QStringLiteral("the window did not find the module or load config.dat");
@@ -125,7 +125,7 @@ void StartBench::setPacing(sim::LinePacing pacing) {
 }
 
 void StartBench::setStartPulse(bool on) {
-    window_->More_Settings.startPulseLine = on ? Start_Pulse_Line : config::No_Start_Pulse;
+    window_->moreSettings.startPulseLine = on ? Start_Pulse_Line : config::No_Start_Pulse;
 }
 
 std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool waitForReady,
@@ -174,11 +174,7 @@ std::optional<StartRecord> StartBench::run(int beepMs, int gateTiming, bool wait
 // begins with the link as a clean start-up leaves it, such bytes are drained (and
 // counted) between starts, never during one.
 int StartBench::drainStaleReplies() {
-    const qint64 waiting = window_->MSComm1.bytesWaiting();
-    if (waiting > 0)
-        window_->MSComm1.readAllWaiting();
-    staleDrained_ += int(waiting);
-    return int(waiting);
+    return 0; // the link engine waits out late replies itself
 }
 
 bool StartBench::collect(StartRecord& r, QString* error) const {

@@ -173,7 +173,7 @@ bool ScriptedStart::run() {
     pause(400);
     const bool abortSaved = window_.grab().save(out_.filePath(QStringLiteral("demo-abort.png")));
     say(QStringLiteral("demo: a rider is down: Abort"));
-    window_.Abort_button->click();
+    window_.abortButton->click();
     if (!step(
             QStringLiteral("the gate to stay up after the abort"),
             [&] { return button.text() == QStringLiteral("Start") && button.isEnabled(); }, 2000))
@@ -231,8 +231,8 @@ bool ScriptedStart::showStartLog() {
     if (!finished)
         return false;
     say(QStringLiteral("demo: race time %1 s").arg(window_.Time_seconds->text()));
-    window_.Start_log->trigger();
-    QWidget* log = window_.Start_Log_Window;
+    window_.startLogItem->trigger();
+    QWidget* log = window_.startLogWindow;
     if (!log)
         return false;
     log->move(0, window_.frameGeometry().bottom() + 8);
@@ -377,7 +377,7 @@ int main(int argc, char* argv[]) {
     panel.move(window.frameGeometry().right() + 8, 0);
     panel.show();
     window.Form_Load();
-    panel.setRoles(window.Line_Roles());
+    panel.setRoles(window.lineRoles());
 
     if (!options.isSet(scripted))
         return app.exec();

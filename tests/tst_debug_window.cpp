@@ -37,15 +37,28 @@ public:
         window =
             std::make_unique<frmUSB_Main>(PortCatalog::fromNames({module.devicePath()}),
                                           std::make_unique<RecordingSoundPlayer>(), dir.path());
-        window->End_Program = [] {};
+        window->endProgram = [] {};
         window->Form_Load();
-        window->Polling_start_input.stop();
-        window->Restart_Delay.stop();
+        window->stepsOnTime.disarm(StartStep::Ready);
         window->Debug_io_Click();
-        debug = window->Debug_Window;
+        debug = window->debugWindow;
         debug->IO_polling.stop();
         QTest::qWait(50);
         module.clearCommands();
+    }
+
+    // One refresh, to its end.
+    void refresh() {
+        debug->IO_polling_Timer();
+        QTRY_VERIFY(!debug->refreshing());
+    }
+
+    // What the module was sent, but the reads of port B that the link makes all the time:
+    // one of them may be a refresh's, so port B's read counts only as the middle one.
+    QStringList debugReads() const {
+        QStringList reads = described(module);
+        reads.removeAll(QStringLiteral("b"));
+        return reads;
     }
 
     void setPorts(quint8 a, quint8 b, quint8 c) {
@@ -109,7 +122,7 @@ void DebugWindowTest::boxesAreLaidOutLikeTheConnector() {
     ModuleRig rig;
     WindowUnderTest w(rig);
     w->Debug_io_Click();
-    frmDebug_window* debug = w->Debug_Window;
+    frmDebug_window* debug = w->debugWindow;
     const std::array<QCheckBox*, 8>* ports[3] = {&debug->CheckA, &debug->CheckB, &debug->CheckC};
     const QString captions[3] = {QStringLiteral("A %1"), QStringLiteral("B %1"),
                                  QStringLiteral("C%1")};
@@ -126,7 +139,7 @@ void DebugWindowTest::windowHasItsCaptionsPlaceAndPolling() {
     ModuleRig rig;
     WindowUnderTest w(rig);
     w->Debug_io_Click();
-    frmDebug_window* debug = w->Debug_Window;
+    frmDebug_window* debug = w->debugWindow;
     QVERIFY(debug->isVisible());
     QCOMPARE(debug->windowTitle(), QStringLiteral("Debug Window"));
     QCOMPARE(debug->size(), QSize(282, 428));
@@ -153,20 +166,20 @@ void DebugWindowTest::windowHasItsCaptionsPlaceAndPolling() {
     QCOMPARE(debug->IO_polling.interval(), 100);
 
     w->Debug_io_Click(); // open already: the same window
-    QCOMPARE(w->Debug_Window.data(), debug);
+    QCOMPARE(w->debugWindow.data(), debug);
     QCOMPARE(w->findChildren<frmDebug_window*>().size(), 1);
 }
 
 void DebugWindowTest::refreshShowsEachLineOfTheThreePorts() {
     Bench bench;
     bench.setPorts(0x00, 0xFF, 0x05);
-    bench.debug->IO_polling_Timer();
+    bench.refresh();
     QCOMPARE(bench.shownPorts(), QList<quint8>({0x00, 0xFF, 0x05}));
     QVERIFY(bench.debug->CheckC[0]->isChecked() && bench.debug->CheckC[2]->isChecked());
-    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"})); // reads only
+    QCOMPARE(bench.debugReads(), QStringList({"a", "c"})); // reads only
 
     bench.setPorts(0xA5, 0x00, 0x80);
-    bench.debug->IO_polling_Timer();
+    bench.refresh();
     QCOMPARE(bench.shownPorts(), QList<quint8>({0xA5, 0x00, 0x80}));
 }
 
@@ -174,59 +187,63 @@ void DebugWindowTest::failureOnPortBChangesNoBoxAndLeavesPortCUnread() {
     Bench bench;
     MessageRecorder recorder;
     bench.setPorts(0x0F, 0xF0, 0x3C);
-    bench.debug->IO_polling_Timer();
+    bench.refresh();
     QCOMPARE(bench.shownPorts(), QList<quint8>({0x0F, 0xF0, 0x3C}));
     bench.module.clearCommands();
 
     bench.setPorts(0xFF, 0x00, 0x00);
     bench.silentAfter = 'a'; // port A answers, port B does not
-    bench.debug->IO_polling_Timer();
-    QCOMPARE(recorder.messages.size(), 1);
+    bench.refresh();
+    QTRY_COMPARE(recorder.messages.size(), 1);
     QCOMPARE(recorder.messages[0].text, QStringLiteral("Read Timeout"));
     QCOMPARE(recorder.messages[0].title, QStringLiteral("USB IO V3 ERROR"));
     QCOMPARE(bench.shownPorts(), QList<quint8>({0x0F, 0xF0, 0x3C})); // not even port A
-    QTest::qWait(100);
-    QCOMPARE(described(bench.module), QStringList({"a", "b"}));
+    QTest::qWait(500);
+    QCOMPARE(bench.debugReads(), QStringList({"a"})); // port C is never asked for
 
     // The next refresh starts again from port A.
     bench.silentAfter = 0;
     bench.module.setSilent(false);
     bench.module.clearCommands();
-    bench.debug->IO_polling_Timer();
+    QTest::qWait(300); // the late wait after the failure
+    bench.refresh();
     QCOMPARE(bench.shownPorts(), QList<quint8>({0xFF, 0x00, 0x00}));
-    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"}));
+    QCOMPARE(bench.debugReads(), QStringList({"a", "c"}));
 }
 
 void DebugWindowTest::failureMessagesDoNotPileUp() {
     Bench bench;
     MessageRecorder recorder;
     bench.module.setSilent(true);
-    // While the message is open the polling goes on; its refreshes must not read or
-    // show another message.
+    // While the message is open the polling goes on (and so do the start button's reads);
+    // their failures open no other box. After OK one may come again.
+    int open = 0;
+    int most = 0;
     recorder.whileOpen = [&](const Message&) {
-        QTest::qWait(450);
+        most = std::max(most, ++open);
+        QTest::qWait(1500);
         bench.debug->IO_polling.stop();
+        --open;
     };
     bench.debug->IO_polling.start();
-    QTRY_COMPARE(recorder.messages.size(), 1);
-    QVERIFY(!bench.debug->IO_polling.isActive());
-    QTest::qWait(150);
-    QCOMPARE(recorder.messages.size(), 1);
-    QCOMPARE(described(bench.module), QStringList({"a"}));
+    QTRY_VERIFY(!recorder.messages.isEmpty());
+    QTRY_VERIFY(!bench.debug->IO_polling.isActive());
+    QVERIFY(bench.debugReads().count(QStringLiteral("a")) >= 2); // it went on meanwhile
+    QCOMPARE(most, 1);
 }
 
 void DebugWindowTest::boxClickedByTheUserReturnsAtTheNextRefresh() {
     Bench bench;
     bench.setPorts(0x08, 0x00, 0x00);
-    bench.debug->IO_polling_Timer();
+    bench.refresh();
     bench.debug->show();
     QVERIFY(QTest::qWaitForWindowExposed(bench.debug));
     QTest::mouseClick(bench.debug->CheckA[3], Qt::LeftButton);
     QTest::mouseClick(bench.debug->CheckB[6], Qt::LeftButton);
     QVERIFY(!bench.debug->CheckA[3]->isChecked());
     QVERIFY(bench.debug->CheckB[6]->isChecked());
-    QCOMPARE(described(bench.module), QStringList({"a", "b", "c"})); // a click sends nothing
-    bench.debug->IO_polling_Timer();
+    QCOMPARE(bench.debugReads(), QStringList({"a", "c"})); // a click sends nothing
+    bench.refresh();
     QCOMPARE(bench.shownPorts(), QList<quint8>({0x08, 0x00, 0x00}));
 }
 
@@ -234,7 +251,7 @@ void DebugWindowTest::vccAndGroundNeverChange() {
     Bench bench;
     for (quint8 value : {0xFF, 0x00, 0x81}) {
         bench.setPorts(value, value, value);
-        bench.debug->IO_polling_Timer();
+        bench.refresh();
         for (int p = 0; p < 3; ++p) {
             QVERIFY(!bench.debug->Vcc[p]->isChecked());
             QVERIFY(!bench.debug->Ground[p]->isChecked());
@@ -254,17 +271,17 @@ void DebugWindowTest::pollingFollowsTheLinesAndStopsWhenClosed() {
 
     bench.debug->close();
     QTRY_VERIFY(bench.debug.isNull()); // unloaded
-    QVERIFY(bench.window->Debug_Window.isNull());
+    QVERIFY(bench.window->debugWindow.isNull());
     QTest::qWait(100);
     bench.module.clearCommands();
     QTest::qWait(400);
-    QVERIFY(bench.module.commands().isEmpty());
+    QCOMPARE(bench.debugReads(), QStringList{});
 
     // Opening again loads it again, polling included.
     bench.window->Debug_io_Click();
-    QVERIFY(bench.window->Debug_Window);
-    QVERIFY(bench.window->Debug_Window->IO_polling.isActive());
-    QTRY_VERIFY(bench.module.commands().size() >= 3);
+    QVERIFY(bench.window->debugWindow);
+    QVERIFY(bench.window->debugWindow->IO_polling.isActive());
+    QTRY_VERIFY(bench.debugReads().size() >= 2);
 }
 
 void DebugWindowTest::sendWritesTheValueToPortA_data() {
@@ -308,13 +325,13 @@ void DebugWindowTest::sendWritesTheValueToPortA() {
         QCOMPARE(recorder.messages.size(), 1);
         QVERIFY(recorder.messages[0].text.contains(QStringLiteral("0 to 255")));
         QTest::qWait(300);
-        QVERIFY(bench.module.commands().isEmpty());
+        QCOMPARE(bench.debugReads(), QStringList{});
         QCOMPARE(bench.module.port('a'), quint8(0x5A));
     } else {
         QVERIFY(recorder.messages.isEmpty());
-        QTRY_VERIFY(!bench.module.commands().isEmpty());
+        QTRY_VERIFY(!bench.debugReads().isEmpty());
         QTest::qWait(100);
-        QCOMPARE(described(bench.module), QStringList({sent}));
+        QCOMPARE(bench.debugReads(), QStringList({sent}));
         QCOMPARE(bench.module.port('a'), quint8(sent.mid(2).toUInt(nullptr, 16)));
     }
 }
@@ -350,8 +367,7 @@ void DebugWindowTest::refreshGoesOnThroughAStartWithAHealthyModule() {
     QVERIFY(rig.load());
     // Not a multiple of the refresh's 100 ms, so the two cannot stay in step.
     rig->HScroll1->setValue(250);
-    rig->Riders_ready.setInterval(150);
-    rig->Watch_the_gate.setInterval(150);
+    rig->startSequence.setIntervals({300, 150, 150, 10000});
     rig->Debug_io_Click();
     rig->Window_start_button_Click();
     rig->Gate_up_timer_Timer();
@@ -375,7 +391,7 @@ void DebugWindowTest::screenshot() {
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
     Bench bench;
     bench.setPorts(0x05, 0x01, 0x00); // gate and a light up; the start button pressed
-    bench.debug->IO_polling_Timer();
+    bench.refresh();
     QVERIFY(QTest::qWaitForWindowExposed(bench.debug));
     QTest::qWait(200);
     QVERIFY(bench.debug->grab().save(QDir(folder).filePath("debug-window.png")));

@@ -32,11 +32,6 @@ private slots:
     void identificationNeedsCrLfAndExactCase();
     void commandsReachTheModuleAsTheDocumentedBytes();
 
-    void readReturnsThePortByteIncludingZero();
-    void readFailsWhenTheModuleIsSilent();
-    void twoWaitingBytesFailAndStayInTheBuffer();
-    void aStrayByteIsTakenAsTheReply();
-    void aLateReplyIsTakenByTheNextRead();
     void aSecondOpenOfAPortInUseFails();
     void unpluggedDeviceClosesTheLinkQuietly();
     void everyErrorOfAVanishedDeviceClosesTheLink_data();
@@ -87,7 +82,8 @@ void LinkTest::commandsReachTheModuleAsTheDocumentedBytes() {
     auto link = openLink(module.devicePath());
     QVERIFY(link);
     link->write(QByteArray(1, protocol::Identify));
-    protocol::writePortDirections(*link);
+    for (const QByteArray& command : protocol::portDirections())
+        link->write(command);
     link->write(protocol::writePortA(0x00));
     link->write(protocol::lineCommand(protocol::Line_On, 0));
     link->write(protocol::lineCommand(protocol::Line_Off, 255));
@@ -101,83 +97,6 @@ void LinkTest::commandsReachTheModuleAsTheDocumentedBytes() {
                                 QByteArray("\x21\x42\xff", 3), QByteArray("\x21\x43\xff", 3),
                                 QByteArray("\x41\x00", 2), QByteArray("\x48\x00", 2),
                                 QByteArray("\x4c\xff", 2), QByteArray("\x62", 1)}));
-}
-
-void LinkTest::readReturnsThePortByteIncludingZero() {
-    sim::VirtualModule module;
-    QVERIFY(module.start());
-    auto link = openLink(module.devicePath());
-    QVERIFY(link);
-    module.setPort('b', 0x00);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x00));
-    module.setPort('c', 0xA5);
-    QCOMPARE(protocol::readTransaction(*link, 'c', 100), std::optional<quint8>(0xA5));
-    QCOMPARE(test::described(module), QStringList({"b", "c"}));
-}
-
-void LinkTest::readFailsWhenTheModuleIsSilent() {
-    sim::VirtualModule module;
-    QVERIFY(module.start());
-    module.setSilent(true);
-    auto link = openLink(module.devicePath());
-    QVERIFY(link);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
-    QVERIFY2(elapsed.elapsed() >= 99, "the wait ended before its limit");
-    QVERIFY2(elapsed.elapsed() < 1000, "the wait ran far past its limit");
-}
-
-void LinkTest::twoWaitingBytesFailAndStayInTheBuffer() {
-    sim::VirtualModule module;
-    QVERIFY(module.start());
-    module.setPort('b', 0x42);
-    auto link = openLink(module.devicePath());
-    QVERIFY(link);
-    module.setDoubleReply(true);
-    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
-    // Nothing was read: both bytes are still there.
-    QCOMPARE(link->bytesWaiting(), 2);
-
-    // Two bytes can never be one reply: the next read discards them and asks afresh.
-    module.setDoubleReply(false);
-    module.setPort('b', 0x43);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x43));
-    QCOMPARE(test::described(module), QStringList({"b", "b"}));
-}
-
-void LinkTest::aStrayByteIsTakenAsTheReply() {
-    sim::VirtualModule module;
-    QVERIFY(module.start());
-    module.setPort('b', 0x42);
-    module.setReplyDelayMs(50);
-    auto link = openLink(module.devicePath());
-    QVERIFY(link);
-    module.injectBytes(QByteArray("\x01", 1));
-    QTRY_COMPARE(link->bytesWaiting(), 1);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x01));
-    QTRY_COMPARE(link->bytesWaiting(), 1);
-    QCOMPARE(link->readAllWaiting(), QByteArray("\x42", 1));
-}
-
-void LinkTest::aLateReplyIsTakenByTheNextRead() {
-    sim::VirtualModule module;
-    QVERIFY(module.start());
-    auto link = openLink(module.devicePath());
-    QVERIFY(link);
-    module.setPort('b', 0x11);
-    module.setReplyDelayMs(150);
-    QVERIFY(!protocol::readTransaction(*link, 'b', 100));
-    QTRY_COMPARE(link->bytesWaiting(), 1); // the late reply arrived and was kept
-
-    // The next read finds the stale byte at once and takes it; its own reply becomes
-    // the next stale byte: the link runs one reply behind.
-    module.setPort('b', 0x22);
-    module.setReplyDelayMs(50);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x11));
-    QTRY_COMPARE(link->bytesWaiting(), 1);
-    module.setPort('b', 0x33);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 100), std::optional<quint8>(0x22));
 }
 
 void LinkTest::aSecondOpenOfAPortInUseFails() {
@@ -200,7 +119,7 @@ void LinkTest::unpluggedDeviceClosesTheLinkQuietly() {
     module.unplug();
 
     const double cpuBefore = test::cpuSeconds();
-    QTRY_VERIFY(!link->isOpen() || !protocol::readTransaction(*link, 'b', 100));
+    QTRY_VERIFY(!link->isOpen() || !link->write("b"));
     QTRY_VERIFY(!link->isOpen());
     QCOMPARE(lost.size(), 1);
     QTest::qWait(1000);
@@ -211,7 +130,9 @@ void LinkTest::unpluggedDeviceClosesTheLinkQuietly() {
     QVERIFY(module.replug());
     QVERIFY(link->open()); // the same name reaches the module again
     module.setPort('b', 0x07);
-    QCOMPARE(protocol::readTransaction(*link, 'b', 200), std::optional<quint8>(0x07));
+    QVERIFY(link->write("b"));
+    QTRY_COMPARE(link->bytesWaiting(), 1);
+    QCOMPARE(link->readAllWaiting(), QByteArray("\x07", 1));
 }
 
 // A pseudo-terminal that goes away never raises a resource error, as a USB adapter

@@ -80,6 +80,7 @@ private slots:
     void retriesProbeABystanderOnlyEveryFewSeconds();
     void unplugDuringAReadsWaitIsSafe();
     void moduleThatComesBackUnderAnotherNameIsFoundAtOnce();
+    void portThatWillNotOpenAfterItsProbeIsTriedAgain();
 };
 
 void LinkEngineTest::slowAdapterIsFoundAtStartUpWithoutABox_data() {
@@ -347,6 +348,26 @@ void LinkEngineTest::moduleThatComesBackUnderAnotherNameIsFoundAtOnce() {
     QVERIFY2(monotonicNs() - backNs < 2000 * Ms,
              qPrintable(QString::number((monotonicNs() - backNs) / Ms)));
     QCOMPARE(link.portNumber(), 3);
+}
+
+// The module answers its probe, then its port will not open (it went, or another program
+// took it): the first scan finds nothing to work with, and the retries take it.
+void LinkEngineTest::portThatWillNotOpenAfterItsProbeIsTriedAgain() {
+    ModuleRig rig;
+    sim::VirtualModule& module = rig.addModule(1);
+    int asked = 0;
+    // The scan's probe asks for the port's name first, then the link that opens it.
+    const PortCatalog catalog([&](int number) {
+        if (number != 1)
+            return QString();
+        return ++asked == 2 ? QStringLiteral("/nonexistent/ttyUSB0") : module.devicePath();
+    });
+    ModuleLink link(catalog, {.retryMs = 200});
+    Events events(link);
+    link.start();
+    QVERIFY(runUntil([&] { return !events.scans.isEmpty(); }, 2000));
+    QCOMPARE(events.scans, QList<bool>{false});
+    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
 }
 
 QTEST_GUILESS_MAIN(LinkEngineTest)

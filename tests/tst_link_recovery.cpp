@@ -25,12 +25,13 @@ namespace {
 constexpr int Gate_Lamp = 4;
 constexpr int Restart_Ms = 300;
 
-// The window's timers at test speed: the cadence's calls 150 ms apart, beeps 100 ms
-// apart with the drop at beep 2, the ready state 300 ms after the last beep, the poll
-// and the link retry every 20 ms.
+// A lost module looked for every 100 ms.
+const LinkEngine::Timing Quick_Retries{.retryMs = 100};
+
+// The start at test speed: the cadence's calls 150 ms apart, beeps 100 ms apart with the
+// drop at beep 2, the ready state 300 ms after the last beep.
 void quicken(frmUSB_Main& w) {
-    setTestSpeed(w, {4000, 150, 150, Restart_Ms, 20});
-    w.Link_Retry.setInterval(20);
+    setTestSpeed(w, {4000, 150, 150, Restart_Ms});
     w.HScroll1->setValue(100);
     w.Gate_timing[1]->setChecked(true);
 }
@@ -41,14 +42,14 @@ QString state(StartRig& rig) {
 
 bool unplug(StartRig& rig, Power power = Power::Kept) {
     rig.module().unplug(power);
-    return runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000);
+    return runUntil([&] { return !rig->MSComm1.connected(); }, 3000);
 }
 
 // Plugs the module back and waits until the window has taken it, forgetting what the
 // module received before.
 bool replug(StartRig& rig) {
     rig.module().clearCommands();
-    return rig.module().replug() && runUntil([&] { return rig->Link_Status->isHidden(); }, 3000);
+    return rig.module().replug() && runUntil([&] { return rig->linkStatus->isHidden(); }, 3000);
 }
 
 bool waitForOutput(StartRig& rig, const QString& command, int timeoutMs = 3000) {
@@ -66,9 +67,9 @@ void startCadence(StartRig& rig) {
     rig->Window_start_button_Click();
 }
 
-// What a module that was taken back during a start receives: its port set-up and
-// nothing that changes an output.
-const QStringList Setup_Only = {"?", "! A 00", "! B FF", "! C FF"};
+// What a module that was taken back receives first: its port set-up, and a read of port
+// A to know what it holds.
+const QStringList Setup_Only = {"?", "! A 00", "! B FF", "! C FF", "a"};
 
 // Beeps 1 to 4 with the drop at beep 2 (gate line 0), then the ready state.
 const QStringList Beeps_And_Ready = {"H 01", "L 01", "H 02", "L 00",
@@ -89,6 +90,7 @@ private slots:
     void moduleIsFoundWhereverItAppears_data();
     void moduleIsFoundWhereverItAppears();
     void nothingIsClickableDuringStartUpDiscovery();
+    void probeOfAnotherPortIsNeverTheLink();
 };
 
 enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
@@ -108,7 +110,7 @@ void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack_data() {
 void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
     QFETCH(int, point);
     const auto at = Unplug(point);
-    StartRig rig;
+    StartRig rig(Quick_Retries);
     QVERIFY(rig.load());
     quicken(rig.window());
     sim::VirtualModule& module = rig.module();
@@ -126,46 +128,45 @@ void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
 
     if (at == Unplug::DuringARead) {
         module.setSilent(true);
-        std::thread puller([&] {
-            QThread::msleep(40);
-            module.unplug();
-        });
-        QVERIFY(!rig->Read_Port('b', 400));
-        puller.join();
+        rig->MSComm1.requestRead('b', 400);
+        QThread::msleep(40);
+        module.unplug();
         module.setSilent(false);
     } else {
         module.unplug();
     }
-    QVERIFY(runUntil([&] { return !rig->MSComm1.isOpen(); }, 3000));
+    QVERIFY(runUntil([&] { return !rig->MSComm1.connected(); }, 3000));
     const double cpuBefore = cpuSeconds();
     runEventsFor(1000);
     const double cpu = cpuSeconds() - cpuBefore;
     QVERIFY2(cpu < 0.4, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
-    QVERIFY(!rig->Link_Status->isHidden());
-    QVERIFY(rig.messages().messages.isEmpty());
+    QVERIFY(!rig->linkStatus->isHidden());
+    // A start whose drop could not go out ended with the gate up, and says so.
+    const bool startEnded = at == Unplug::InCadence || at == Unplug::BetweenBeeps;
+    QCOMPARE(rig.messages().messages.size(), startEnded ? 1 : 0);
 
     QVERIFY(replug(rig));
-    if (at == Unplug::InCadence || at == Unplug::BetweenBeeps) {
-        // The start ran on without the module; the ready state at its end is the one
-        // thing it still sends.
-        QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
-        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"A 00"});
+    runEventsFor(200);
+    // The debug window's refreshes may come in already: reads of ports A and C.
+    QStringList outputs = rig.outputs();
+    outputs.removeAll(QStringLiteral("c"));
+    while (outputs.lastIndexOf(QStringLiteral("a")) > Setup_Only.size() - 1)
+        outputs.removeAt(outputs.lastIndexOf(QStringLiteral("a")));
+    if (startEnded) {
+        // Red went on before the module went away (between beeps) and is switched off
+        // again: the start ended. The gate stays up, as after an abort.
+        QCOMPARE(outputs,
+                 Setup_Only + (at == Unplug::BetweenBeeps ? QStringList{"L 01"} : QStringList{}));
+        QCOMPARE(state(rig), caption::Start);
     } else if (at == Unplug::InHoldOff) {
-        // The gate is still up (the window reads port A to know): nothing changes an
-        // output.
-        runEventsFor(100);
-        QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"});
+        // The gate is still up: nothing changes an output.
+        QCOMPARE(outputs, Setup_Only);
         QCOMPARE(state(rig), caption::Start);
     } else {
-        QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
-        // The debug window's refreshes may come in already: reads of ports A and C.
-        QStringList outputs = rig.outputs();
-        outputs.removeAll(QStringLiteral("a"));
-        outputs.removeAll(QStringLiteral("c"));
-        QCOMPARE(outputs, Setup_Only + QStringList{"A 00"});
+        QCOMPARE(outputs, Setup_Only + QStringList{"A 00"}); // at rest: the ready state
     }
-    QVERIFY(rig->Link_Status->isHidden());
-    QVERIFY(rig.messages().messages.isEmpty());
+    QVERIFY(rig->linkStatus->isHidden());
+    QCOMPARE(rig.messages().messages.size(), startEnded ? 1 : 0);
     if (at == Unplug::WhileDebugPolls)
         QVERIFY(runUntil([&] { return described(module).contains(QStringLiteral("c")); }, 2000));
 }
@@ -173,7 +174,7 @@ void LinkRecoveryTest::unplugAnywhereIsQuietAndTheModuleIsTakenBack() {
 // Held by the external button when the module goes away: the hold can no longer be
 // released by that button, so it becomes a hold on screen that the operator releases.
 void LinkRecoveryTest::externalHoldOutlivesAnUnplug() {
-    StartRig rig;
+    StartRig rig(Quick_Retries);
     QVERIFY(rig.load());
     quicken(rig.window());
     startCadence(rig);
@@ -183,7 +184,7 @@ void LinkRecoveryTest::externalHoldOutlivesAnUnplug() {
     QVERIFY(unplug(rig));
     QCOMPARE(state(rig), caption::Click_To_Continue);
     QVERIFY(rig->Window_start_button->isEnabled());
-    QVERIFY(rig->Delayed);
+    QVERIFY(rig->startSequence.delayed());
 
     QVERIFY(replug(rig));
     runEventsFor(300);
@@ -210,7 +211,7 @@ void LinkRecoveryTest::gateUpOutlivesAnUnplug_data() {
 // says so. The gate is never raised by itself.
 void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
     QFETCH(bool, powerLost);
-    StartRig rig;
+    StartRig rig(Quick_Retries);
     QVERIFY(rig.load());
     quicken(rig.window());
     raiseGate(rig);
@@ -218,7 +219,7 @@ void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
 
     QVERIFY(unplug(rig, powerLost ? Power::Lost : Power::Kept));
     QVERIFY(!rig->Window_start_button->isEnabled());
-    QVERIFY(!rig->Link_Status->isHidden());
+    QVERIFY(!rig->linkStatus->isHidden());
     rig->Window_start_button_Click();
     QCOMPARE(state(rig), caption::Start);
     QVERIFY(rig.sound().files().isEmpty());
@@ -227,13 +228,13 @@ void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
     runEventsFor(200);
     QVERIFY(!rig.outputs().contains(QStringLiteral("H 00")));
     if (powerLost) {
-        QCOMPARE(rig.outputs(), Setup_Only + QStringList({"a", "A 00"}));
+        QCOMPARE(rig.outputs(), Setup_Only + QStringList({"A 00"}));
         QCOMPARE(state(rig), caption::Put_Up_Gate);
         QVERIFY(!rig->Shape1[Gate_Lamp]->isLit());
         QVERIFY(rig->Window_start_button->isEnabled());
         return;
     }
-    QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"});
+    QCOMPARE(rig.outputs(), Setup_Only);
     QCOMPARE(state(rig), caption::Start);
     QVERIFY(rig->Shape1[Gate_Lamp]->isLit());
     QVERIFY(rig->Window_start_button->isEnabled());
@@ -242,14 +243,14 @@ void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
     QVERIFY(runUntil([&] { return state(rig) == caption::Delay; }, 2000));
     rig.setButton(false);
     QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
-    QCOMPARE(rig.outputs(), Setup_Only + QStringList{"a"} + Beeps_And_Ready);
+    QCOMPARE(rig.outputs(), Setup_Only + Beeps_And_Ready);
 }
 
 // Away at rest, a press raises nothing. Away and back again while the start is held on
 // screen: the hold stays, nothing but the set-up goes out, and the ready state comes at
 // its usual time after the last beep.
 void LinkRecoveryTest::recoveryDuringTheCadenceNeverResetsTheStart() {
-    StartRig rig;
+    StartRig rig(Quick_Retries);
     QVERIFY(rig.load());
     quicken(rig.window());
     QVERIFY(unplug(rig));
@@ -267,7 +268,7 @@ void LinkRecoveryTest::recoveryDuringTheCadenceNeverResetsTheStart() {
     runEventsFor(400); // past several riders-ready ticks
     QCOMPARE(rig.outputs(), Setup_Only);
     QCOMPARE(state(rig), caption::Click_To_Continue);
-    QVERIFY(rig->Delayed);
+    QVERIFY(rig->startSequence.delayed());
     QCOMPARE(rig.sound().files(), QStringList{"ok_riders.wav"});
 
     rig->Window_start_button_Click(); // release
@@ -280,17 +281,21 @@ void LinkRecoveryTest::recoveryDuringTheCadenceNeverResetsTheStart() {
 }
 
 // The module goes away after the first light: the later lights are not switched, so
-// their lamps stay dark, and the window says that the module is not connected.
+// their lamps stay dark, and red, whose off command could not go out either, stays lit;
+// the window says that the module is not connected.
 void LinkRecoveryTest::lampsShowOnlyWhatTheModuleWasSent() {
-    StartRig rig;
+    StartRig rig(Quick_Retries);
     QVERIFY(rig.load());
     quicken(rig.window());
     rig->Gate_timing[3]->setChecked(true); // the drop comes last, at beep 4
-    QList<bool> litAtTone;
+    QStringList litAtTone;
     rig.sound().onPlay = [&](const QString& file) {
-        if (file.startsWith(QStringLiteral("BMX_start_tone")))
-            litAtTone << (rig->Shape1[0]->isLit() || rig->Shape1[1]->isLit() ||
-                          rig->Shape1[2]->isLit() || rig->Shape1[3]->isLit());
+        if (!file.startsWith(QStringLiteral("BMX_start_tone")))
+            return;
+        QString lit;
+        for (int lamp = 0; lamp < 4; ++lamp)
+            lit += rig->startSequence.lampLit(lamp) ? QString::number(lamp) : QString();
+        litAtTone << lit;
     };
     rig.module().setOnCommand([&](const sim::VirtualModule::Command& command) {
         if (command.bytes == QByteArray("H\x01", 2))
@@ -299,8 +304,8 @@ void LinkRecoveryTest::lampsShowOnlyWhatTheModuleWasSent() {
     });
     startCadence(rig);
     QVERIFY(runUntil([&] { return litAtTone.size() == 4; }, 3000));
-    QCOMPARE(litAtTone, QList<bool>({true, false, false, false}));
-    QVERIFY(!rig->Link_Status->isHidden());
+    QCOMPARE(litAtTone, QStringList({"0", "0", "0", "0"}));
+    QVERIFY(!rig->linkStatus->isHidden());
 }
 
 void LinkRecoveryTest::moduleIsFoundWhereverItAppears_data() {
@@ -324,28 +329,28 @@ void LinkRecoveryTest::moduleIsFoundWhereverItAppears() {
     QTemporaryDir programFolder;
     QVERIFY(
         config::saveConfigAtomically(config::configPathFor(programFolder.path()), trackConfig()));
-    frmUSB_Main w(PortCatalog::fromNames({first, second}), std::move(player), programFolder.path());
+    frmUSB_Main w(PortCatalog::fromNames({first, second}), std::move(player), programFolder.path(),
+                  nullptr, Quick_Retries);
     MessageRecorder messages;
     w.Form_Load();
     QCOMPARE(messages.messages.size(), presentAtStartUp ? 0 : 1);
-    w.Link_Retry.setInterval(20);
     if (presentAtStartUp) {
         module.unplug();
-        QVERIFY(runUntil([&] { return !w.MSComm1.isOpen(); }, 3000));
+        QVERIFY(runUntil([&] { return !w.MSComm1.connected(); }, 3000));
     }
-    QVERIFY(!w.Link_Status->isHidden());
+    QVERIFY(!w.linkStatus->isHidden());
     QCOMPARE(w.windowTitle(), QStringLiteral("Korvane"));
 
     module.clearCommands();
     QVERIFY(module.replug(second));
-    QVERIFY(runUntil([&] { return w.Link_Status->isHidden(); }, 3000));
-    QCOMPARE(w.windowTitle(), QStringLiteral("Korvane USB IO on port 2"));
-    QVERIFY(module.waitForCommands(5, 2000));
-    QCOMPARE(described(module).mid(described(module).lastIndexOf(QStringLiteral("?"))),
-             QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(runUntil([&] { return w.linkStatus->isHidden(); }, 3000));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvane USB IO on port 2 (%1)").arg(second));
+    QVERIFY(module.waitForCommands(6, 2000));
+    const QStringList sent = commands(module);
+    QCOMPARE(sent.mid(sent.lastIndexOf(QStringLiteral("?"))), Setup_Only + QStringList{"A 00"});
     QCOMPARE(w.HScroll1->value(), 250);
     QCOMPARE(w.Beep_time_label->text(), QStringLiteral("250"));
-    QVERIFY(w.Link_Status->isHidden());
+    QVERIFY(w.linkStatus->isHidden());
     QVERIFY(w.Window_start_button->isEnabled());
     QCOMPARE(messages.messages.size(), presentAtStartUp ? 0 : 1);
 }
@@ -367,9 +372,42 @@ void LinkRecoveryTest::nothingIsClickableDuringStartUpDiscovery() {
     QVERIFY(clicked);
     QCOMPARE(w->Window_start_button->text(), caption::Put_Up_Gate);
     QVERIFY(!w->Shape1[Gate_Lamp]->isLit());
-    QVERIFY(module.waitForCommands(5, 2000));
-    QCOMPARE(described(module), QStringList({"?", "! A 00", "! B FF", "! C FF", "A 00"}));
+    QVERIFY(module.waitForCommands(6, 2000));
+    QCOMPARE(commands(module).mid(0, 6), Setup_Only + QStringList{"A 00"});
     QVERIFY(w->isEnabled());
+}
+
+// The gate is up and the module away; the retries probe some other device meanwhile. The
+// hold-off ends during a probe: the button stays locked, and a click starts nothing, so
+// no start runs blind.
+void LinkRecoveryTest::probeOfAnotherPortIsNeverTheLink() {
+    ModuleRig rig;
+    sim::VirtualModule& module = rig.addModule(1);
+    sim::VirtualModule& other = rig.addSilentDevice(2);
+    auto player = std::make_unique<RecordingSoundPlayer>();
+    RecordingSoundPlayer& sound = *player;
+    QTemporaryDir programFolder;
+    frmUSB_Main w(rig.catalog(), std::move(player), programFolder.path(), nullptr,
+                  {.probeWaitMs = 300, .retryMs = 100, .ownPortTries = 0});
+    w.Form_Load();
+    QVERIFY(runUntil([&] { return w.MSComm1.connected(); }, 2000));
+    w.Window_start_button_Click();
+    module.unplug();
+    QVERIFY(runUntil([&] { return !w.MSComm1.connected(); }, 2000));
+    other.clearCommands();
+    QVERIFY(runUntil([&] { return !other.commands().isEmpty(); }, 2000)); // a probe waits
+    w.Gate_up_timer_Timer();
+    bool everEnabled = false;
+    runUntil(
+        [&] {
+            everEnabled = everEnabled || w.Window_start_button->isEnabled();
+            return false;
+        },
+        1000, 5);
+    QVERIFY(!everEnabled);
+    w.Window_start_button_Click();
+    QVERIFY(sound.files().isEmpty());
+    QCOMPARE(w.startSequence.state(), StartState::GateUp);
 }
 
 QTEST_MAIN(LinkRecoveryTest)

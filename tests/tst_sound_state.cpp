@@ -189,9 +189,9 @@ void SoundStateTest::lineFollowsThePlayerBothWays() {
     QVERIFY(w->soundStatus->text().contains(QStringLiteral("no output device")));
     // Both lines have their place: a lost module does not hide the sound, nor the reverse.
     rig.module(1).unplug();
-    QTRY_VERIFY(w->Link_Status->isVisibleTo(w.window.get()));
+    QTRY_VERIFY(w->linkStatus->isVisibleTo(w.window.get()));
     QVERIFY(soundLineShown(*w));
-    QVERIFY(!w->Link_Status->geometry().intersects(w->soundStatus->geometry()));
+    QVERIFY(!w->linkStatus->geometry().intersects(w->soundStatus->geometry()));
     QVERIFY2(clippedCaptions(w.window.get()).isEmpty(),
              qPrintable(clippedCaptions(w.window.get()).join(QStringLiteral("; "))));
 

@@ -1,7 +1,6 @@
 // Random start, the start pulse and the start log on the real window and module, with
 // the window's timers at test speed.
 #include "app/lamp.h"
-#include "dialogs/administrator.h"
 #include "dialogs/frmMore_settings.h"
 #include "dialogs/frmStart_log.h"
 #include "sequence/start_log.h"
@@ -28,7 +27,7 @@ constexpr int Finish_Line = 6;
 
 // Calls 100 ms apart, beeps 100 ms apart, the ready state 200 ms after the last beep.
 void quicken(frmUSB_Main& w) {
-    setTestSpeed(w, {4000, 100, 100, 200, 500});
+    setTestSpeed(w, {4000, 100, 100, 200});
     w.HScroll1->setValue(100);
 }
 
@@ -63,10 +62,11 @@ void StartAdditionsTest::randomDelayStandsForTheIntervalBeforeTheFirstLight() {
     StartRig rig;
     QVERIFY(rig.load());
     quicken(rig.window());
-    rig->More_Settings.randomStart = true;
+    rig->moreSettings.randomStart = true;
     rig->Gate_timing[0]->setChecked(true);
+    rig->pushSettings();
     startCadence(rig);
-    const int delay = rig->Random_Delay_Ms;
+    const int delay = rig->startSequence.randomDelayMs();
     QVERIFY2(delay >= 100 && delay <= 2700, qPrintable(QString::number(delay)));
     QVERIFY(readyAgain(rig));
     // From the end of "Watch the gate" to the first light, then the beep interval.
@@ -83,19 +83,21 @@ void StartAdditionsTest::randomDelayStandsForTheIntervalBeforeTheFirstLight() {
     QCOMPARE(logged[0].beepIntervalMs, 100);
 
     // The next start draws its own delay; with random start off, none is drawn.
-    rig->More_Settings.randomStart = false;
+    rig->moreSettings.randomStart = false;
+    rig->pushSettings();
     startCadence(rig);
-    QCOMPARE(rig->Random_Delay_Ms, 0);
-    rig->Abort_button_Click();
+    QCOMPARE(rig->startSequence.randomDelayMs(), 0);
+    rig->abortClick();
 }
 
 void StartAdditionsTest::startPulseFollowsTheDropOnItsOwnLine() {
     StartRig rig;
     QVERIFY(rig.load());
     quicken(rig.window());
-    rig->More_Settings.startPulseLine = Pulse_Line;
-    rig->More_Settings.startPulseMs = 50;
+    rig->moreSettings.startPulseLine = Pulse_Line;
+    rig->moreSettings.startPulseMs = 50;
     rig->Gate_timing[1]->setChecked(true);
+    rig->pushSettings();
     startCadence(rig);
     QVERIFY(readyAgain(rig));
     const QStringList outputs = rig.outputs();
@@ -118,7 +120,7 @@ void StartAdditionsTest::pulseOnAnOutputsLineIsLeftOffAndSaid() {
         config::saveConfigAtomically(config::configPathFor(rig->programFolder()), trackConfig()));
     MessageRecorder messages;
     rig->Form_Load();
-    QVERIFY(!rig->More_Settings.startPulseOn());
+    QVERIFY(!rig->moreSettings.startPulseOn());
     QCOMPARE(messages.messages.size(), 1);
     QVERIFY2(messages.messages[0].text.contains(QStringLiteral("more-settings.ini")),
              qPrintable(messages.messages[0].text));
@@ -131,17 +133,21 @@ void StartAdditionsTest::everyStartIsLoggedWhenItIsOver() {
     quicken(rig.window());
     rig->Finish_Beam = qint16(1 << Finish_Line);
     rig->Gate_timing[0]->setChecked(true);
+    rig->pushSettings();
     startCadence(rig);
     rig->Window_start_button_Click(); // hold
     runEventsFor(150);
     rig->Window_start_button_Click(); // release
     QVERIFY(readyAgain(rig));
-    // The ready state has come; the race still runs: nothing is logged yet.
-    QVERIFY(rig->Race_timer.isActive());
-    QVERIFY(loggedStarts(rig).isEmpty());
-    rig.module().setLine(8 + Finish_Line, true);
-    QVERIFY(runUntil([&] { return !rig->Race_timer.isActive(); }, 2000));
+    // The ready state has come and the race still runs: the start is on disk already, its
+    // race time follows when it is known.
+    QVERIFY(rig->startSequence.raceWatched());
     QList<startlog::StartRecord> logged = loggedStarts(rig);
+    QCOMPARE(logged.size(), 1);
+    QVERIFY(logged[0].raceTime.isEmpty());
+    rig.module().setLine(8 + Finish_Line, true);
+    QVERIFY(runUntil([&] { return !rig->startSequence.raceWatched(); }, 2000));
+    logged = loggedStarts(rig);
     QCOMPARE(logged.size(), 1);
     QCOMPARE(logged[0].gateTiming, std::optional<int>(1));
     QCOMPARE(logged[0].holds, 1);
@@ -154,13 +160,13 @@ void StartAdditionsTest::everyStartIsLoggedWhenItIsOver() {
 
     rig.module().setLine(8 + Finish_Line, false);
     startCadence(rig);
-    rig->Abort_button_Click();
+    rig->abortClick();
     logged = loggedStarts(rig);
     QCOMPARE(logged.size(), 2);
     QVERIFY(logged[0].aborted); // newest first
     QVERIFY(!logged[0].dropAfterStartMs.has_value());
     QVERIFY(logged[0].raceTime.isEmpty());
-    QVERIFY(rig->Log_Status->isHidden());
+    QVERIFY(rig->logStatus->isHidden());
 }
 
 void StartAdditionsTest::aLogThatCannotBeWrittenNeverStopsAStart() {
@@ -169,38 +175,39 @@ void StartAdditionsTest::aLogThatCannotBeWrittenNeverStopsAStart() {
     quicken(rig.window());
     QVERIFY(QDir(rig->programFolder()).mkdir(QStringLiteral("starts.csv")));
     rig->Gate_timing[0]->setChecked(true);
+    rig->pushSettings();
     startCadence(rig);
     QVERIFY(readyAgain(rig));
-    QVERIFY(!rig->Log_Status->isHidden());
+    QVERIFY(!rig->logStatus->isHidden());
     QVERIFY(rig.messages().messages.isEmpty());
     // The next start runs as ever.
     startCadence(rig);
     QCOMPARE(rig->Window_start_button->text(), QStringLiteral("Delay"));
-    rig->Abort_button_Click();
+    rig->abortClick();
 }
 
 void StartAdditionsTest::moreSettingsAreTheAdministratorsAndTakeEffect() {
     StartRig rig;
     QVERIFY(rig.load());
-    QVERIFY(!rig->More_settings->isEnabled());
-    setAdministrator(rig.window(), true); // as the log-in dialog's OK does
-    QVERIFY(rig->More_settings->isEnabled());
-    rig->More_settings_Click();
-    frmMore_settings* dialog = rig->More_Settings_Window;
+    QVERIFY(!rig->moreSettingsItem->isEnabled());
+    rig->setAdministrator(true); // as the log-in dialog's OK does
+    QVERIFY(rig->moreSettingsItem->isEnabled());
+    rig->moreSettingsClick();
+    frmMore_settings* dialog = rig->moreSettingsWindow;
     QVERIFY(dialog);
     dialog->Random_start->setChecked(true);
     dialog->Pulse_line->setCurrentIndex(Pulse_Line + 1);
     dialog->cmdOK_Click();
-    QVERIFY(rig->More_Settings.randomStart);
-    QCOMPARE(rig->More_Settings.startPulseLine, qint16(Pulse_Line));
+    QVERIFY(rig->moreSettings.randomStart);
+    QCOMPARE(rig->moreSettings.startPulseLine, qint16(Pulse_Line));
     // Logging out closes it.
-    rig->More_settings_Click();
-    QVERIFY(rig->More_Settings_Window->isVisible());
+    rig->moreSettingsClick();
+    QVERIFY(rig->moreSettingsWindow->isVisible());
     rig->Log_In_Click();
-    QVERIFY(!rig->More_settings->isEnabled());
-    QVERIFY(!rig->More_Settings_Window || !rig->More_Settings_Window->isVisible());
-    rig->Start_log_Click();
-    QVERIFY(rig->Start_Log_Window);
+    QVERIFY(!rig->moreSettingsItem->isEnabled());
+    QVERIFY(!rig->moreSettingsWindow || !rig->moreSettingsWindow->isVisible());
+    rig->startLogClick();
+    QVERIFY(rig->startLogWindow);
 }
 
 QTEST_MAIN(StartAdditionsTest)

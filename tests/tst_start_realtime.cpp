@@ -140,7 +140,7 @@ void StartRealtimeTest::externalStartDropsWithTheFirstBeep() {
     const qint64 drop = rig.outputStampNs("L 00");
     QVERIFY(rig.soundStampNs("BMX_start_tone.wav") < drop);
     VERIFY_WITHIN(msBetween(t.beeps[0], drop), 0, 50);
-    QVERIFY(rig->Race_Start != 0);
+    QVERIFY(rig->startSequence.raceStartTick() != 0);
 }
 
 void StartRealtimeTest::externalStartDropsBeforeTheLongTone() {
@@ -165,7 +165,7 @@ void StartRealtimeTest::moduleFallingSilentMidStartShowsOneMessageAndTheStartCom
     // The operator leaves the message open: its event loop runs the rest of the start.
     recorder.whileOpen = [&](const Message&) {
         runUntil([&] { return rig.outputs().contains(QStringLiteral("A 00")); }, 30000, 20);
-        rig->Polling_start_input.stop(); // the test ends with this start
+        rig.module().setSilent(false); // the test ends with this start
     };
     qsizetype before = 0;
     runExternalStart(rig, [&] {

@@ -4,8 +4,6 @@
 #include "app/design_font.h"
 #include "app/lamp.h"
 #include "app/message_box.h"
-#include "dialogs/administrator.h"
-#include "io/module_protocol.h"
 #include "sequence/trigger_table.h"
 
 #include <QAction>
@@ -36,9 +34,6 @@ QLabel* makeLabel(QWidget* parent, const QString& text, const QRect& r, const QF
     return place(new QLabel(text, parent), r.x(), r.y(), r.width(), r.height(), font);
 }
 
-// How often a lost or missing module is looked for.
-constexpr int Link_Retry_Ms = 1000;
-
 // The bottom line: the module's state on the left, the sound's on the right. Each has its
 // place, so both show when both are true.
 const QRect Link_Status_Place{16, 664, 489, 41};
@@ -46,38 +41,34 @@ const QRect Sound_Status_Place{513, 664, 489, 41};
 
 } // namespace
 
-void setTimerEnabled(QTimer& timer, bool enabled) {
-    if (!enabled)
-        timer.stop();
-    else if (!timer.isActive())
-        timer.start();
-}
-
 frmUSB_Main::frmUSB_Main(PortCatalog catalog, std::unique_ptr<SoundPlayer> sound,
-                         QString programFolder, QWidget* parent)
+                         QString programFolder, QWidget* parent, LinkEngine::Timing linkTiming)
     : QMainWindow(parent)
-    , MSComm1(std::move(catalog))
-    , End_Program([] { std::_Exit(0); })
+    , MSComm1(std::move(catalog), linkTiming)
+    , startSequence(MSComm1, *sound, stepsOnTime)
+    , endProgram([this] { endInOrder(); })
     , sound_(std::move(sound))
-    , programFolder_(std::move(programFolder))
-    , Finder_(MSComm1) {
+    , programFolder_(std::move(programFolder)) {
     setWindowTitle(Application_Title);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(arial(8.25));
-    Build_Controls();
-    Build_Menus();
-    Build_Timers();
-    Wire_Events();
+    buildControls();
+    buildMenus();
+    buildTimers();
+    wireEvents();
     adjustSize();
     setFixedSize(size());
+    // As in the original, the ready state comes ten seconds after the window is made
+    // unless the load handler brought it first.
+    stepsOnTime.arm(StartStep::Ready, cadence::Ready_After_Last_Beep_Ms);
 }
 
 frmUSB_Main::~frmUSB_Main() {
     sound_->setStatusListener({});
 }
 
-void frmUSB_Main::Build_Controls() {
+void frmUSB_Main::buildControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(1018, 724);
     setCentralWidget(client);
@@ -129,27 +120,27 @@ void frmUSB_Main::Build_Controls() {
                           57, arial(14.25, true));
     Save_Settings->setVisible(false);
 
-    Abort_button = place(new QPushButton(QStringLiteral("Abort"), client), 40, 384, 337, 129,
-                         arial(27.75, true));
-    Abort_button->setToolTip(QStringLiteral("Esc"));
-    Abort_button->setStyleSheet(
+    abortButton = place(new QPushButton(QStringLiteral("Abort"), client), 40, 384, 337, 129,
+                        arial(27.75, true));
+    abortButton->setToolTip(QStringLiteral("Esc"));
+    abortButton->setStyleSheet(
         QStringLiteral("QPushButton { color: white; background: #c00000; border: 2px solid "
                        "#600000; border-radius: 6px; } QPushButton:pressed { background: "
                        "#900000; }"));
-    Abort_button->setVisible(false);
+    abortButton->setVisible(false);
 
-    Log_Status = makeLabel(client, QString(), {16, 624, 986, 33}, arial(12, true));
-    Log_Status->setTextFormat(Qt::PlainText);
-    Log_Status->setAlignment(Qt::AlignCenter);
-    Log_Status->setStyleSheet(QStringLiteral("color: black; background: #ffc040;"));
-    Log_Status->setVisible(false);
+    logStatus = makeLabel(client, QString(), {16, 624, 986, 33}, arial(12, true));
+    logStatus->setTextFormat(Qt::PlainText);
+    logStatus->setAlignment(Qt::AlignCenter);
+    logStatus->setStyleSheet(QStringLiteral("color: black; background: #ffc040;"));
+    logStatus->setVisible(false);
 
-    Link_Status = makeLabel(client, QStringLiteral("I/O module not connected — retrying"),
-                            Link_Status_Place, arial(14.25, true));
-    Link_Status->setTextFormat(Qt::PlainText);
-    Link_Status->setAlignment(Qt::AlignCenter);
-    Link_Status->setStyleSheet(QStringLiteral("color: white; background: #c00000;"));
-    Link_Status->setVisible(false);
+    linkStatus = makeLabel(client, QStringLiteral("I/O module not connected — retrying"),
+                           Link_Status_Place, arial(14.25, true));
+    linkStatus->setTextFormat(Qt::PlainText);
+    linkStatus->setAlignment(Qt::AlignCenter);
+    linkStatus->setStyleSheet(QStringLiteral("color: white; background: #c00000;"));
+    linkStatus->setVisible(false);
 
     soundStatus = makeLabel(client, QString(), Sound_Status_Place, arial(12, true));
     soundStatus->setTextFormat(Qt::PlainText);
@@ -170,57 +161,47 @@ void frmUSB_Main::Build_Controls() {
     setTabOrder(Gate_timing[3], Save_Settings);
 }
 
-void frmUSB_Main::Build_Menus() {
+void frmUSB_Main::buildMenus() {
     QMenu* admin = menuBar()->addMenu(QStringLiteral("Admin"));
     Log_In = admin->addAction(QStringLiteral("Log In"));
     Debug_io = admin->addAction(QStringLiteral("Debug IO"));
     Debug_io->setEnabled(false);
-    More_settings = admin->addAction(QStringLiteral("More settings"));
-    More_settings->setEnabled(false);
+    moreSettingsItem = admin->addAction(QStringLiteral("More settings"));
+    moreSettingsItem->setEnabled(false);
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
     Veiw_Timer = options->addAction(QStringLiteral("Veiw Race Time"));
     Veiw_Timer->setCheckable(true);
     Veiw_Timer->setChecked(false);
-    Start_log = options->addAction(QStringLiteral("Start log"));
+    startLogItem = options->addAction(QStringLiteral("Start log"));
     testSoundItem = options->addAction(QStringLiteral("Test sound"));
 
     About = menuBar()->addAction(QStringLiteral("About"));
     Exit = menuBar()->addAction(QStringLiteral("Exit"));
 }
 
-void frmUSB_Main::Build_Timers() {
-    struct Design {
-        QTimer* timer;
-        int interval;
-        bool enabled;
+// Each timer of a start has its design interval (the beeps get theirs from each start)
+// and runs its step at the due time through stepsOnTime.
+void frmUSB_Main::buildTimers() {
+    const std::pair<QTimer*, int> designs[] = {
+        {&Gate_up_timer, cadence::Hold_Off_Ms},
+        {&Riders_ready, cadence::Riders_Ready_Ms},
+        {&Watch_the_gate, cadence::Watch_The_Gate_Ms},
+        {&Timer1, 0},
+        {&Timer2, 0},
+        {&Timer3, 0},
+        {&Timer4, 0},
+        {&Restart_Delay, cadence::Ready_After_Last_Beep_Ms},
+        {&Race_timer, cadence::Race_Limit_Ms},
+        {&startPulseTimer, config::Start_Pulse_Ms_Default},
     };
-    // Timer1 to Timer4 get their interval from the first start and never tick before it.
-    // Race_timer runs only while a race is timed: the drop starts it with its own tick.
-    const Design designs[] = {
-        {&Polling_start_input, 500, true},
-        {&Gate_up_timer, 4000, false},
-        {&Riders_ready, 3600, false},
-        {&Watch_the_gate, 1000, false},
-        {&Timer1, 0, false},
-        {&Timer2, 0, false},
-        {&Timer3, 0, false},
-        {&Timer4, 0, false},
-        {&Restart_Delay, 10000, true},
-        {&Race_timer, 1, false},
-    };
-    for (const Design& d : designs) {
-        d.timer->setTimerType(Qt::PreciseTimer);
-        d.timer->setInterval(d.interval);
-        if (d.enabled)
-            d.timer->start();
+    for (const auto& [timer, interval] : designs) {
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(interval);
     }
-    Link_Retry.setInterval(Link_Retry_Ms);
-    Start_pulse_timer.setTimerType(Qt::PreciseTimer);
-    Start_pulse_timer.setSingleShot(true);
 }
 
-void frmUSB_Main::Wire_Events() {
+void frmUSB_Main::wireEvents() {
     connect(Window_start_button, &QPushButton::clicked, this,
             &frmUSB_Main::Window_start_button_Click);
     connect(HScroll1, &QScrollBar::valueChanged, this, &frmUSB_Main::HScroll1_Change);
@@ -231,45 +212,52 @@ void frmUSB_Main::Wire_Events() {
         });
     }
     connect(Save_Settings, &QPushButton::clicked, this, &frmUSB_Main::Save_Settings_Click);
-    connect(Abort_button, &QPushButton::clicked, this, &frmUSB_Main::Abort_button_Click);
+    connect(abortButton, &QPushButton::clicked, this, &frmUSB_Main::abortClick);
 
     connect(Log_In, &QAction::triggered, this, &frmUSB_Main::Log_In_Click);
     connect(Debug_io, &QAction::triggered, this, &frmUSB_Main::Debug_io_Click);
     connect(Veiw_Timer, &QAction::triggered, this, &frmUSB_Main::Veiw_Timer_Click);
     connect(About, &QAction::triggered, this, &frmUSB_Main::About_Click);
     connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
-    connect(More_settings, &QAction::triggered, this, &frmUSB_Main::More_settings_Click);
-    connect(Start_log, &QAction::triggered, this, &frmUSB_Main::Start_log_Click);
+    connect(moreSettingsItem, &QAction::triggered, this, &frmUSB_Main::moreSettingsClick);
+    connect(startLogItem, &QAction::triggered, this, &frmUSB_Main::startLogClick);
     connect(testSoundItem, &QAction::triggered, this, &frmUSB_Main::testSound);
+
+    const std::tuple<StartStep, QTimer*, void (frmUSB_Main::*)()> steps[] = {
+        {StartStep::HoldOff, &Gate_up_timer, &frmUSB_Main::Gate_up_timer_Timer},
+        {StartStep::RidersReady, &Riders_ready, &frmUSB_Main::Riders_ready_Timer},
+        {StartStep::WatchTheGate, &Watch_the_gate, &frmUSB_Main::Watch_the_gate_Timer},
+        {StartStep::Beep1, &Timer1, &frmUSB_Main::Timer1_Timer},
+        {StartStep::Beep2, &Timer2, &frmUSB_Main::Timer2_Timer},
+        {StartStep::Beep3, &Timer3, &frmUSB_Main::Timer3_Timer},
+        {StartStep::Beep4, &Timer4, &frmUSB_Main::Timer4_Timer},
+        {StartStep::Ready, &Restart_Delay, &frmUSB_Main::Restart_Delay_Timer},
+        {StartStep::PulseEnd, &startPulseTimer, &frmUSB_Main::startPulseEnd},
+        {StartStep::RaceLimit, &Race_timer, &frmUSB_Main::Race_timer_Timer},
+    };
+    for (const auto& [step, timer, handler] : steps)
+        stepsOnTime.add(step, *timer, [this, handler] { (this->*handler)(); });
+
+    connect(&startSequence, &StartSequence::changed, this, &frmUSB_Main::render);
+    connect(&startSequence, &StartSequence::readFailed, this, &frmUSB_Main::reportReadTimeout);
+    connect(&startSequence, &StartSequence::recordReady, this, &frmUSB_Main::logStart);
+    connect(&startSequence, &StartSequence::notice, this, [this](const QString& text) {
+        showMessage(this, {text, Application_Title, MessageIcon::Warning});
+    });
+    // What waited for the start's end (a save) is done now.
+    connect(&startSequence, &StartSequence::startOver, this, [this] {
+        if (saveWhenStartIsOver_)
+            Save_Settings_File();
+    });
+    wireLink();
     // The player tells from its own threads; the window looks on its own.
     sound_->setStatusListener([this] {
         QMetaObject::invokeMethod(this, &frmUSB_Main::showSoundState, Qt::QueuedConnection);
     });
-    connect(&Start_pulse_timer, &QTimer::timeout, this, &frmUSB_Main::Start_pulse_timer_Timer);
-
-    connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);
-    connect(&Gate_up_timer, &QTimer::timeout, this, &frmUSB_Main::Gate_up_timer_Timer);
-    const std::pair<QTimer*, void (frmUSB_Main::*)()> timedSteps[] = {
-        {&Riders_ready, &frmUSB_Main::Riders_ready_Timer},
-        {&Watch_the_gate, &frmUSB_Main::Watch_the_gate_Timer},
-        {&Timer1, &frmUSB_Main::Timer1_Timer},
-        {&Timer2, &frmUSB_Main::Timer2_Timer},
-        {&Timer3, &frmUSB_Main::Timer3_Timer},
-        {&Timer4, &frmUSB_Main::Timer4_Timer},
-        {&Restart_Delay, &frmUSB_Main::Restart_Delay_Timer},
-    };
-    for (const auto& [timer, handler] : timedSteps) {
-        connect(timer, &QTimer::timeout, this, handler);
-        Steps_On_Time.add(*timer, [this, handler] { (this->*handler)(); });
-    }
-    connect(&Race_timer, &QTimer::timeout, this, &frmUSB_Main::Race_timer_Timer);
-
-    connect(&Link_Retry, &QTimer::timeout, this, &frmUSB_Main::Link_Retry_Timer);
-    connect(&MSComm1, &SerialLink::lost, this, &frmUSB_Main::Link_Lost);
 }
 
 void frmUSB_Main::Form_Load() {
-    Loading_ = true;
+    loading_ = true;
     // Nothing is clickable until discovery has ended: a click during a probe's wait
     // would raise a gate on a link that is not there yet.
     setEnabled(false);
@@ -278,18 +266,20 @@ void frmUSB_Main::Form_Load() {
     const bool found = Find_Controller();
     // Read even without a module: they are needed when the module appears later.
     Load_Settings();
-    Load_More_Settings();
+    loadMoreSettings();
+    pushSettings();
     if (found)
         Set_Ready_State();
     setEnabled(true);
-    Loading_ = false;
-    Show_Link_State();
-    if (!found) {
-        showMessage(this, {No_Controller_Message(), Application_Title, MessageIcon::None});
-        setTimerEnabled(Link_Retry, true);
-    }
+    loading_ = false;
+    showLinkState();
     showSoundState();
-    QStringList report{Settings_Report(), soundReport()};
+    render();
+    // A module found while the box stands closes it: its news is out of date.
+    if (!found && !MSComm1.connected())
+        showMessage(this, {noControllerMessage(deniedPorts_), Application_Title, MessageIcon::None,
+                           No_Controller_Key});
+    QStringList report{settingsReport(), soundReport()};
     report.removeAll(QString());
     if (!report.isEmpty())
         showMessage(this,
@@ -297,38 +287,30 @@ void frmUSB_Main::Form_Load() {
 }
 
 void frmUSB_Main::Set_Ready_State() {
-    Delayed = false;
-    Window_start_button->setEnabled(true);
-    Window_start_button->setText(caption::Put_Up_Gate);
-    if (Log_In->text() == Logged_In_Caption) {
-        for (QRadioButton* option : Gate_timing)
-            option->setEnabled(true);
-        Save_Settings->setVisible(true);
-    }
-    for (Lamp* lamp : Shape1)
-        lamp->setLit(false);
-    Abort_button->setVisible(false);
-    testSoundItem->setEnabled(true);
-    // A closed link is left to Link_Retry, which brings the ready state again when the
-    // module answers; a failed write closes the link and does the same.
-    Write_Port_A(0x00);
-    setTimerEnabled(Restart_Delay, false);
+    startSequence.enterReady();
     Beep_time_label->setText(QString::number(HScroll1->value()));
-    Show_Link_State();
+}
+
+void frmUSB_Main::render() {
+    Window_start_button->setText(captionText(startSequence.caption()));
+    Window_start_button->setEnabled(startSequence.buttonEnabled());
+    for (int lamp = 0; lamp < int(Shape1.size()); ++lamp)
+        Shape1[std::size_t(lamp)]->setLit(startSequence.lampLit(lamp));
+    abortButton->setVisible(startSequence.abortAllowed());
+    Time_seconds->setText(startSequence.raceTimeText());
+    // The gate timing cannot change during a start; an administrator has it otherwise.
+    for (QRadioButton* option : Gate_timing)
+        option->setEnabled(administrator_ && !startSequence.running());
+    testSoundItem->setEnabled(startSequence.state() == StartState::Ready);
 }
 
 // Esc calls a start off, wherever the focus is in the window: no control uses the key.
 void frmUSB_Main::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && !Abort_button->isHidden()) {
-        Abort_button_Click();
+    if (event->key() == Qt::Key_Escape && startSequence.abortAllowed()) {
+        abortClick();
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-void frmUSB_Main::Restart_Delay_Timer() {
-    Set_Ready_State();
-    Note_Ready_State();
 }
 
 } // namespace korvane

@@ -21,7 +21,7 @@ namespace {
 constexpr int Twips_Per_Pixel = 15;
 constexpr int Read_Wait_Ms = 400;
 constexpr int Polling_Interval_Ms = 100;
-constexpr int Ports_Read = 3;
+constexpr char Ports[] = {protocol::Port_A, protocol::Port_B, protocol::Port_C};
 
 constexpr int px(int twips) {
     return twips / Twips_Per_Pixel;
@@ -84,6 +84,18 @@ frmDebug_window::frmDebug_window(frmUSB_Main& main)
     connect(&IO_polling, &QTimer::timeout, this, &frmDebug_window::IO_polling_Timer);
     connect(Test_par_port_io, &QPushButton::clicked, this,
             &frmDebug_window::Test_par_port_io_Click);
+    const LinkEngine& engine = main_.MSComm1.engine();
+    connect(&engine, &LinkEngine::readDone, this, &frmDebug_window::takeRead);
+    connect(&engine, &LinkEngine::readFailed, this, [this](char, ReadFailure failure) {
+        if (!reading_)
+            return;
+        reading_ = false; // the next tick starts a whole refresh again
+        if (failure != ReadFailure::NotConnected)
+            main_.reportReadTimeout();
+    });
+    connect(&engine, &LinkEngine::roundTripMeasured, this, [this](qint64 ns) {
+        roundTrip->setText(QStringLiteral("Round trip: %1 ms").arg(double(ns) / 1e6, 0, 'f', 1));
+    });
     Form_Load();
 }
 
@@ -108,6 +120,10 @@ void frmDebug_window::Build_Controls() {
 
     Test_par_port_io = new QPushButton(QStringLiteral("Send"), this);
     Test_par_port_io->setGeometry(twips(2760, 5400, 855, 255));
+
+    roundTrip = new QLabel(this);
+    roundTrip->setTextFormat(Qt::PlainText);
+    roundTrip->setGeometry(twips(240, 6030, 3375, 255));
 }
 
 QGroupBox* frmDebug_window::Build_Port_Frame(const QString& caption, int top, const QString& prefix,
@@ -139,30 +155,38 @@ void frmDebug_window::Form_Load() {
 }
 
 void frmDebug_window::IO_polling_Timer() {
-    // A refresh reads three ports. With a module that answers it costs a few round
-    // trips and runs through a start; after a read that failed or was slow it may hold
-    // the window a whole wait per port, and is left for a tick when no step of a start
-    // is that close, so no beep ever comes late for it.
-    if (main_.Start_Step_Due_Within(Ports_Read * main_.Read_Block_Bound_Ms(Read_Wait_Ms)))
-        return;
-    Read_Ports();
+    if (!reading_)
+        Read_Ports();
 }
 
-// All three ports or nothing: a failed read leaves every box as the last complete
-// refresh left it, and the ports after it are not read.
+// All three ports or nothing: one after the other, and a failed read leaves every box as
+// the last complete refresh left it, the ports after it unread. The link engine reads them
+// between its samples of port B; the window never waits for them.
 void frmDebug_window::Read_Ports() {
-    const std::optional<quint8> a = main_.Read_Port(protocol::Port_A, Read_Wait_Ms);
-    if (!a)
+    if (!main_.MSComm1.connected())
         return;
-    const std::optional<quint8> b = main_.Read_Port(protocol::Port_B, Read_Wait_Ms);
-    if (!b)
+    reading_ = true;
+    read_ = {};
+    main_.MSComm1.requestRead(Ports[0], Read_Wait_Ms);
+}
+
+void frmDebug_window::takeRead(char port, quint8 value) {
+    if (!reading_)
         return;
-    const std::optional<quint8> c = main_.Read_Port(protocol::Port_C, Read_Wait_Ms);
-    if (!c)
+    std::size_t next = 0;
+    while (next < read_.size() && read_[next])
+        ++next;
+    if (next == read_.size() || Ports[next] != port)
+        return; // not this refresh's
+    read_[next] = value;
+    if (next + 1 < read_.size()) {
+        main_.MSComm1.requestRead(Ports[next + 1], Read_Wait_Ms);
         return;
-    showPortByte(CheckA, *a);
-    showPortByte(CheckB, *b);
-    showPortByte(CheckC, *c);
+    }
+    reading_ = false;
+    showPortByte(CheckA, *read_[0]);
+    showPortByte(CheckB, *read_[1]);
+    showPortByte(CheckC, *read_[2]);
 }
 
 void frmDebug_window::Test_par_port_io_Click() {

@@ -24,7 +24,8 @@ struct PortAValue {
 PortAValue parsePortAValue(const QString& text);
 
 // Shows the module's 24 lines as check boxes laid out like the connector pins, read
-// ten times a second through the main window's link. Closing it unloads it.
+// ten times a second through the main window's link, and the link's round trip. The
+// reads are the link engine's: the window never waits for them. Closing it unloads it.
 class frmDebug_window : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +36,8 @@ public:
     // Writes the value in IO_value (0..255) to port A, so the wiring of the gate and
     // lights can be tried line by line; anything else sends nothing and says why.
     void Test_par_port_io_Click();
+    // A refresh is under way: its reads are asked for, not all answered yet.
+    bool refreshing() const { return reading_; }
 
     std::array<QGroupBox*, 3> Port_Frame{}; // "Port A", "Port B", "Port C"
     std::array<QCheckBox*, 8> CheckA{};     // CheckA[n] shows line n of port A
@@ -43,6 +46,7 @@ public:
     std::array<QCheckBox*, 3> Vcc{}; // disabled legends, one per frame
     std::array<QCheckBox*, 3> Ground{};
     QLabel* Output_label = nullptr;
+    QLabel* roundTrip = nullptr; // the last read's round trip
     QLineEdit* IO_value = nullptr;
     QPushButton* Test_par_port_io = nullptr;
     QTimer IO_polling;
@@ -56,8 +60,12 @@ private:
                                 std::array<QCheckBox*, 8>& lines, QCheckBox*& vcc,
                                 QCheckBox*& ground);
     void Read_Ports();
+    void takeRead(char port, quint8 value);
 
     frmUSB_Main& main_;
+    // The refresh under way: ports A, B and C as they come.
+    std::array<std::optional<quint8>, 3> read_{};
+    bool reading_ = false;
 };
 
 } // namespace korvane

@@ -1,7 +1,6 @@
 #include "dialogs/frmLogin.h"
 
 #include "app/frmUSB_Main.h"
-#include "dialogs/administrator.h"
 
 namespace korvane {
 
@@ -19,7 +18,7 @@ void frmLogin::cmdOK_Click() {
         return;
     }
     LoginSucceeded = true;
-    setAdministrator(main_, true);
+    main_.setAdministrator(true);
     Empty_And_Hide();
 }
 

@@ -22,8 +22,8 @@ void frmLogout::cmdOK_Click() {
     txtPassword->clear();
     LogoutSucceeded = true;
     hide();
-    // At once: the outputs stay as they are and nothing else runs or goes to the module.
-    main_.End_Program();
+    // The outputs stay as they are; nothing else goes to the module.
+    main_.endProgram();
 }
 
 void frmLogout::cmdCancel_Click() {

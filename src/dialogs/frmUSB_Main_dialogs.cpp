@@ -1,7 +1,6 @@
 // The administrator's menu, the secondary windows and the way out.
 #include "app/frmUSB_Main.h"
 
-#include "dialogs/administrator.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
@@ -10,7 +9,11 @@
 #include "dialogs/frmStart_log.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 
 namespace korvane {
 
@@ -27,43 +30,65 @@ template <typename W, typename Make> void showOnce(QPointer<W>& window, Make mak
 } // namespace
 
 void frmUSB_Main::Log_In_Click() {
-    if (Log_In->text() == Logged_Out_Caption) {
-        showOnce(Login_Dialog, [this] { return new frmLogin(*this); });
+    if (!administrator_) {
+        showOnce(loginDialog, [this] { return new frmLogin(*this); });
         return;
     }
-    setAdministrator(*this, false);
+    setAdministrator(false);
     // Never left open without an administrator.
-    if (More_Settings_Window)
-        More_Settings_Window->close();
-    if (Debug_Window)
-        Debug_Window->close();
+    if (moreSettingsWindow)
+        moreSettingsWindow->close();
+    if (debugWindow)
+        debugWindow->close();
+}
+
+// In this order, as the original did it: Debug_io, the gate-timing options, HScroll1,
+// Save_Settings, and the caption that says how to leave.
+void frmUSB_Main::setAdministrator(bool on) {
+    administrator_ = on;
+    Debug_io->setEnabled(on);
+    moreSettingsItem->setEnabled(on);
+    render(); // the gate-timing options, unless a start runs
+    HScroll1->setEnabled(on);
+    Save_Settings->setVisible(on);
+    Log_In->setText(on ? QStringLiteral("Log Out") : QStringLiteral("Log In"));
 }
 
 void frmUSB_Main::Debug_io_Click() {
-    showOnce(Debug_Window, [this] { return new frmDebug_window(*this); });
+    showOnce(debugWindow, [this] { return new frmDebug_window(*this); });
 }
 
-void frmUSB_Main::More_settings_Click() {
-    showOnce(More_Settings_Window, [this] {
+void frmUSB_Main::moreSettingsClick() {
+    showOnce(moreSettingsWindow, [this] {
         auto* dialog = new frmMore_settings(config::moreSettingsPathFor(programFolder()),
                                             config::OutputLines{Gate, Red, Orange, Green}, this);
         connect(dialog, &frmMore_settings::Settings_Saved, this,
-                [this](const config::MoreSettings& saved) { More_Settings = saved; });
+                [this](const config::MoreSettings& saved) {
+                    moreSettings = saved;
+                    pushSettings(); // for the next start: one under way keeps its own
+                });
         return dialog;
     });
 }
 
-void frmUSB_Main::Start_log_Click() {
-    showOnce(Start_Log_Window,
+void frmUSB_Main::startLogClick() {
+    showOnce(startLogWindow,
              [this] { return new frmStart_log(startlog::startLogPathFor(programFolder()), this); });
 }
 
 void frmUSB_Main::About_Click() {
-    showOnce(About_Box, [this] { return new frmAbout(this); });
+    showOnce(aboutBox, [this] { return new frmAbout(this); });
 }
 
 void frmUSB_Main::Exit_Click() {
-    showOnce(Logout_Dialog, [this] { return new frmLogout(*this); });
+    showOnce(logoutDialog, [this] { return new frmLogout(*this); });
+}
+
+// The outputs stay as they are. The start under way is recorded as it stands; the port
+// (and its lock), the sound stream and the log are closed as the program ends.
+void frmUSB_Main::endInOrder() {
+    startSequence.close();
+    QCoreApplication::quit();
 }
 
 // The close box is no way around the exit password: it asks for it as Exit does.

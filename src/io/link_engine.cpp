@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace korvane {
 
 Q_LOGGING_CATEGORY(lcLink, "korvane.link", QtInfoMsg)
@@ -17,6 +19,8 @@ constexpr qint64 Ns_Per_Ms = 1'000'000;
 constexpr qint64 Fast_Sample_Period_Ns = Ns_Per_Ms;
 // A read command and its one-byte reply: what a debug window's read is given at least.
 constexpr int Shortest_Read_Wait_Ms = 10;
+// Round trips of a connection that are summed up in the log.
+constexpr std::size_t Round_Trips_Logged = 50;
 
 QList<int> allPorts() {
     QList<int> ports;
@@ -159,7 +163,12 @@ void LinkEngine::linkLost() {
     replyTimer_.stop();
     sampleTimer_.stop();
     lateWaitTimer_.stop();
+    // Whoever asked for a read is told there is nothing to read.
+    if (current_ && !current_->read.sample)
+        requests_.push_front(current_->read);
     current_.reset();
+    for (const Read& read : requests_)
+        emit readFailed(read.port, ReadFailure::NotConnected);
     requests_.clear();
     settingUp_ = false;
     lateReplies_ = 0;
@@ -235,7 +244,7 @@ void LinkEngine::setFastSampling(bool on) {
 
 void LinkEngine::requestRead(char port, int waitMs) {
     if (state_ != LinkState::Connected) {
-        emit readFailed(port, ReadFailure::Timeout);
+        emit readFailed(port, ReadFailure::NotConnected);
         return;
     }
     requests_.push_back({port, false, qMax(waitMs, Shortest_Read_Wait_Ms)});
@@ -313,6 +322,7 @@ void LinkEngine::takeReply() {
     replyTimer_.stop();
     const qint64 roundTripNs = monotonicNs() - current_->writtenNs;
     writer_.noteRoundTrip(roundTripNs);
+    noteRoundTrip(roundTripNs);
     emit roundTripMeasured(roundTripNs);
     if (bytes.size() != 1) {
         noteGarbled("a reply of more than one byte");
@@ -354,9 +364,14 @@ void LinkEngine::finishRead(std::optional<quint8> value, ReadFailure failure, bo
             return;
         }
         writer_.setPortA(*value);
+        roundTrips_.clear();
         qCInfo(lcLink) << "module ready on" << device_ << "port A" << Qt::hex << *value;
         setState(LinkState::Connected);
         emit moduleReady(*value);
+        if (!firstScanDone_) {
+            firstScanDone_ = true;
+            emit scanned(true, {});
+        }
     } else if (done.read.sample) {
         if (value)
             emit sampled(*value, done.atModuleNs);
@@ -369,6 +384,20 @@ void LinkEngine::finishRead(std::optional<quint8> value, ReadFailure failure, bo
     }
     if (goOn)
         issueNext();
+}
+
+// The link's round trips, logged once a connection has made enough reads to say.
+void LinkEngine::noteRoundTrip(qint64 ns) {
+    if (roundTrips_.size() >= Round_Trips_Logged)
+        return;
+    roundTrips_.push_back(ns);
+    if (roundTrips_.size() < Round_Trips_Logged)
+        return;
+    std::sort(roundTrips_.begin(), roundTrips_.end());
+    qCInfo(lcLink).nospace() << "round trip on " << device_ << ": min "
+                             << double(roundTrips_.front()) / Ns_Per_Ms << " ms, median "
+                             << double(roundTrips_[roundTrips_.size() / 2]) / Ns_Per_Ms
+                             << " ms, max " << double(roundTrips_.back()) / Ns_Per_Ms << " ms";
 }
 
 void LinkEngine::noteGarbled(const char* what) {

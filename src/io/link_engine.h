@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <optional>
+#include <vector>
 
 namespace korvane {
 
@@ -25,8 +26,9 @@ enum class LinkState {
 };
 
 enum class ReadFailure {
-    Timeout, // no reply in time
-    Garbled, // more bytes came than one reply
+    Timeout,      // no reply in time
+    Garbled,      // more bytes came than one reply
+    NotConnected, // no module to ask
 };
 
 // The module's link on a thread of its own: it finds the module (one port at a time, a
@@ -110,6 +112,7 @@ private:
     void replyTimedOut();
     void finishRead(std::optional<quint8> value, ReadFailure failure, bool goOn = true);
     void noteGarbled(const char* what);
+    void noteRoundTrip(qint64 ns);
 
     PortCatalog catalog_;
     LinkWriter& writer_;
@@ -139,6 +142,7 @@ private:
     bool garbled_ = false;
     QTimer garbledTimer_;
     int timeoutsInARow_ = 0;
+    std::vector<qint64> roundTrips_; // of this connection, until logged
 };
 
 } // namespace korvane

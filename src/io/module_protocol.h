@@ -4,11 +4,7 @@
 #include <QList>
 #include <QtGlobal>
 
-#include <optional>
-
 namespace korvane {
-
-class SerialLink;
 
 // The I/O module's one-letter command protocol. Every command is one write, no
 // terminator, no checksum; argument bytes go out as they are, 0x00 included.
@@ -38,21 +34,12 @@ QByteArray writePortA(quint8 value);
 QByteArray readPort(char port);
 
 // The module's port set-up: port A all outputs, ports B and C all inputs, as three
-// writes in that order. A module that lost power comes back with every line an input.
-void writePortDirections(SerialLink& link);
+// commands in that order. A module that lost power comes back with every line an input.
 QList<QByteArray> portDirections();
 
 // True when the reply holds a known identification immediately followed by CR LF,
 // anywhere in it; the match is case-sensitive.
 bool isModuleIdentification(const QByteArray& reply);
-
-// Read transaction: writes the read command and waits (blocking, on a monotonic clock)
-// while nothing is waiting and less than `waitMs` have passed. Exactly one waiting
-// byte is the port byte; none or more than one is a failure, and nothing is read then
-// (the bytes stay in the receive buffer, so a late reply is taken by the next read).
-// More than one byte already waiting when a read begins is discarded first: stray
-// bytes that, kept, would make every later read fail.
-std::optional<quint8> readTransaction(SerialLink& link, char port, int waitMs);
 
 } // namespace protocol
 } // namespace korvane

@@ -20,6 +20,7 @@ namespace {
 const QString File_Name = QStringLiteral("starts.csv");
 const QString Yes = QStringLiteral("yes");
 const QString No = QStringLiteral("no");
+const QString Drop_Not_Sent = QStringLiteral("drop not sent");
 
 // A start's line is under a hundred bytes; this much of the end of the file holds far
 // more of them than a viewer asks for, however long the log has grown.
@@ -105,12 +106,6 @@ public:
             value = value * 10 + (digit - '0');
         return value;
     }
-    // A field that holds one of two words.
-    bool flag(QByteArrayView yes, QByteArrayView no) {
-        const QByteArrayView field = next();
-        good_ = good_ && (field == yes || field == no);
-        return field == yes;
-    }
     void require(bool condition) { good_ = good_ && condition; }
 
 private:
@@ -160,7 +155,7 @@ QStringList recordFields(const StartRecord& record) {
             numberOrEmpty(record.randomDelayMs),
             QString::number(record.holds),
             QString::number(record.holdTotalMs),
-            record.aborted ? Yes : No,
+            record.aborted ? (record.dropNotSent ? Drop_Not_Sent : Yes) : No,
             numberOrEmpty(record.dropAfterStartMs),
             raceTimeOk ? record.raceTime : QString(),
             isSoundText(record.sound) ? record.sound : QString()};
@@ -185,7 +180,11 @@ std::optional<StartRecord> parseRecordLine(QByteArrayView line) {
     record.randomDelayMs = fields.optionalNumber();
     record.holds = fields.number();
     record.holdTotalMs = fields.number();
-    record.aborted = fields.flag(Yes.toLatin1(), No.toLatin1());
+    const QByteArrayView aborted = fields.next();
+    fields.require(aborted == Yes.toLatin1() || aborted == No.toLatin1() ||
+                   aborted == Drop_Not_Sent.toLatin1());
+    record.aborted = aborted != No.toLatin1();
+    record.dropNotSent = aborted == Drop_Not_Sent.toLatin1();
     record.dropAfterStartMs = fields.optionalNumber();
     const QByteArrayView raceTime = fields.next();
     fields.require(raceTime.isEmpty() || isRaceTimeText(raceTime));
@@ -264,10 +263,17 @@ RecentStarts readRecentStarts(const QString& path, int count) {
         const QByteArrayView text = line->endsWith('\r') ? line->chopped(1) : *line;
         if (text.isEmpty() || text == header || text == oldHeader)
             continue;
-        if (const std::optional<StartRecord> record = parseRecordLine(text))
-            recent.records << *record;
-        else
+        if (const std::optional<StartRecord> record = parseRecordLine(text)) {
+            // A start whose race time came after its ready state has a second, later line:
+            // that one holds it all.
+            const bool later =
+                std::any_of(recent.records.begin(), recent.records.end(),
+                            [&](const StartRecord& newer) { return newer.when == record->when; });
+            if (!later)
+                recent.records << *record;
+        } else {
             ++recent.junkLines;
+        }
     }
     return recent;
 }

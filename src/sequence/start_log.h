@@ -23,6 +23,7 @@ struct StartRecord {
     int holds = 0;
     int holdTotalMs = 0;
     bool aborted = false;
+    bool dropNotSent = false;            // aborted because the gate's drop could not be sent
     std::optional<int> dropAfterStartMs; // none when the gate did not drop
     // As the race-time panel shows it: "32.47", race::No_Finish, or empty when no race
     // was timed. Any other text is logged as empty.
@@ -78,7 +79,8 @@ struct RecentStarts {
     int junkLines = 0;          // lines looked at that were neither records nor headers
 };
 
-// The last `count` records of the file, newest first. Lines that are not records (a
+// The last `count` starts in the file, newest first; of two lines for one start (its
+// race time came after its ready state) the later stands. Lines that are not records (a
 // cut-off line, junk) are counted and passed over. Reads only the end of a long file.
 RecentStarts readRecentStarts(const QString& path, int count);
 

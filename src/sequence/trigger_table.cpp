@@ -2,41 +2,44 @@
 
 namespace korvane {
 
-namespace {
-
-TriggerAction screenClick(const QString& text) {
-    if (text == caption::Put_Up_Gate)
-        return TriggerAction::RaiseGate;
-    if (text == caption::Start)
-        return TriggerAction::StartCadence;
-    if (text == caption::Delay)
-        return TriggerAction::HoldOnScreen;
-    if (text == caption::Click_To_Continue)
-        return TriggerAction::ReleaseOnScreen;
-    return TriggerAction::None;
-}
-
-TriggerAction externalPoll(const QString& text, bool lineHigh, bool buttonEnabled) {
-    if (buttonEnabled && lineHigh) {
-        if (text == caption::Put_Up_Gate)
-            return TriggerAction::RaiseGate;
-        if (text == caption::Start)
-            return TriggerAction::StartCadence;
-        if (text == caption::Delay)
-            return TriggerAction::HoldExternally;
+const QString& captionText(Caption caption) {
+    switch (caption) {
+    case Caption::PutUpGate:
+        return caption::Put_Up_Gate;
+    case Caption::Start:
+        return caption::Start;
+    case Caption::Delay:
+        return caption::Delay;
+    case Caption::ClickToContinue:
+        return caption::Click_To_Continue;
+    case Caption::DelayedExternally:
+        return caption::Delayed_Externally;
     }
-    // The button is disabled during an external hold, so this row ignores the flag.
-    if (!lineHigh && text == caption::Delayed_Externally)
-        return TriggerAction::ReleaseExternal;
-    return TriggerAction::None;
+    return caption::Put_Up_Gate;
 }
 
-} // namespace
-
-TriggerAction triggerAction(const QString& caption, Trigger trigger, bool lineHigh,
-                            bool buttonEnabled) {
-    return trigger == Trigger::ScreenClick ? screenClick(caption)
-                                           : externalPoll(caption, lineHigh, buttonEnabled);
+TriggerAction triggerAction(StartState state, Trigger trigger, bool lineHigh) {
+    const bool click = trigger == Trigger::ScreenClick;
+    switch (state) {
+    case StartState::Ready:
+        return click || lineHigh ? TriggerAction::RaiseGate : TriggerAction::None;
+    case StartState::GateUp:
+        return click || lineHigh ? TriggerAction::StartCadence : TriggerAction::None;
+    case StartState::Cadence:
+        if (click)
+            return TriggerAction::HoldOnScreen;
+        return lineHigh ? TriggerAction::HoldExternally : TriggerAction::None;
+    case StartState::HeldOnScreen:
+        return click ? TriggerAction::ReleaseOnScreen : TriggerAction::None;
+    case StartState::HeldExternally:
+        return !click && !lineHigh ? TriggerAction::ReleaseExternal : TriggerAction::None;
+    case StartState::GateHoldOff:
+    case StartState::Released:
+    case StartState::Announced:
+    case StartState::Dropped:
+        break;
+    }
+    return TriggerAction::None;
 }
 
 } // namespace korvane

@@ -4,8 +4,23 @@
 
 namespace korvane {
 
-// The captions of the start button. The caption is the state of a start: the
-// triggers compare it with these texts exactly, letter case included.
+// The states of a start, as the operator meets them.
+enum class StartState {
+    Ready,          // "Click to put up gate": a press raises the gate
+    GateHoldOff,    // "Start", locked: the 4 s after the gate went up
+    GateUp,         // "Start": the gate is up; a press begins the cadence
+    Cadence,        // "Delay": "OK riders" has played; a press holds the start
+    HeldOnScreen,   // "Click to continue": held until clicked again
+    HeldExternally, // "Delayed by External Button": held while the button is down
+    Released,       // locked: the cadence resumes at its next 3.6 s tick
+    Announced,      // locked: "Riders ready" on, the beeps run to the drop
+    Dropped,        // locked: the gate is down (or the last beep passed) until ready
+};
+
+// The start button's captions. Released and the states after it keep the caption they
+// came with.
+enum class Caption { PutUpGate, Start, Delay, ClickToContinue, DelayedExternally };
+
 namespace caption {
 inline const QString Put_Up_Gate = QStringLiteral("Click to put up gate");
 inline const QString Start = QStringLiteral("Start");
@@ -14,7 +29,9 @@ inline const QString Click_To_Continue = QStringLiteral("Click to continue");
 inline const QString Delayed_Externally = QStringLiteral("Delayed by External Button");
 } // namespace caption
 
-// Where a trigger comes from: a click on the on-screen start button, or a poll of the
+const QString& captionText(Caption caption);
+
+// Where a trigger comes from: a click on the on-screen start button, or a sample of the
 // external start button's line on port B.
 enum class Trigger { ScreenClick, ExternalPoll };
 
@@ -28,12 +45,10 @@ enum class TriggerAction {
     ReleaseExternal, // letting go of the external button ends its hold
 };
 
-// What a trigger does, given the start button's caption and enabled flag and, for a
-// poll, whether the start-button line reads 1. The first matching row wins; a caption
-// matching no row means nothing happens. Apart from the release of an external hold,
-// a poll acts only while the button is enabled, so the button's disabled spells (the
-// 4 s after the gate goes up, and from the riders-ready call on) lock out both triggers.
-TriggerAction triggerAction(const QString& caption, Trigger trigger, bool lineHigh,
-                            bool buttonEnabled);
+// What a trigger does in a state; for a sample, whether the start-button line reads 1.
+// The external button is sampled as a level: held down, it acts again at every sample
+// its state allows. Locked states (the hold-off, an external hold, and everything from
+// the release on) take no click; the states that take none of either do nothing.
+TriggerAction triggerAction(StartState state, Trigger trigger, bool lineHigh);
 
 } // namespace korvane

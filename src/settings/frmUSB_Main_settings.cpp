@@ -1,6 +1,9 @@
 // The settings record on the main window: config.dat and the settings controls.
 #include "app/frmUSB_Main.h"
 
+#include "app/application.h"
+#include "app/message_box.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -61,11 +64,22 @@ private:
 
 // A file that did not load whole holds values the window does not: before the first
 // save replaces it, it is copied aside. Only a plain file can hold what an operator
-// wrote. False when the copy could not be made; the save must not go on then.
-bool keepPreviousFile(const QString& path) {
+// wrote. The copy's path (empty when there was nothing to copy), or nothing when it
+// could not be made: the save must not go on then.
+std::optional<QString> keepPreviousFile(const QString& path) {
     if (!QFileInfo(path).isFile())
-        return true;
-    return QFile::copy(path, config::backupPathFor(path));
+        return QString();
+    const QString copy = config::backupPathFor(path);
+    if (!QFile::copy(path, copy))
+        return std::nullopt;
+    return copy;
+}
+
+void reportSaveFailure(const QString& path) {
+    showMessage(nullptr,
+                {QStringLiteral("The settings could not be saved to %1. The file is as it was.")
+                     .arg(QDir::toNativeSeparators(path)),
+                 Application_Title, MessageIcon::Warning});
 }
 
 } // namespace
@@ -74,10 +88,11 @@ bool keepPreviousFile(const QString& path) {
 // lines stay applied and later values keep what they had. Nothing is reported here:
 // the load handler tells the operator once (Settings_Report).
 void frmUSB_Main::Load_Settings() {
-    Settings_Load = Read_Settings_File();
+    settingsLoad = readSettingsFile();
+    pushSettings();
 }
 
-LoadOutcome frmUSB_Main::Read_Settings_File() {
+LoadOutcome frmUSB_Main::readSettingsFile() {
     const QString path = config::configPathFor(programFolder_);
     const QFileInfo info(path);
     if (!info.exists())
@@ -126,48 +141,84 @@ LoadOutcome frmUSB_Main::Read_Settings_File() {
 
 // Random start and the start pulse; a pulse that would share the gate's or a light's
 // line is left off.
-void frmUSB_Main::Load_More_Settings() {
+void frmUSB_Main::loadMoreSettings() {
     const config::MoreSettingsLoad load =
         config::loadMoreSettings(config::moreSettingsPathFor(programFolder_));
-    More_Settings = load.settings;
-    More_Settings_Problems = load.problems;
+    moreSettings = load.settings;
+    moreSettingsProblems = load.problems;
     const QString clash =
-        config::moreSettingsProblem(More_Settings, config::OutputLines{Gate, Red, Orange, Green});
+        config::moreSettingsProblem(moreSettings, config::OutputLines{Gate, Red, Orange, Green});
     if (!clash.isEmpty()) {
-        More_Settings.startPulseLine = config::No_Start_Pulse;
-        More_Settings_Problems << clash + QStringLiteral(" The start pulse is off.");
+        moreSettings.startPulseLine = config::No_Start_Pulse;
+        moreSettingsProblems << clash + QStringLiteral(" The start pulse is off.");
     }
 }
 
-config::LineRoles frmUSB_Main::Line_Roles() const {
+config::LineRoles frmUSB_Main::lineRoles() const {
     return config::LineRoles::fromSettings(Gate, Red, Orange, Green, Start_Button, Finish_Beam);
 }
 
-QString frmUSB_Main::Settings_Report() const {
+QString frmUSB_Main::settingsReport() const {
     QStringList said;
-    said << config::loadReport(Settings_Load, config::configPathFor(programFolder_))
+    said << config::loadReport(settingsLoad, config::configPathFor(programFolder_))
          << config::sharedOutputLines(Gate, Red, Orange, Green);
-    if (!More_Settings_Problems.isEmpty())
+    if (!moreSettingsProblems.isEmpty())
         said << QStringLiteral("In %1: %2")
                     .arg(QDir::toNativeSeparators(config::moreSettingsPathFor(programFolder_)),
-                         More_Settings_Problems.join(QLatin1Char(' ')));
+                         moreSettingsProblems.join(QLatin1Char(' ')));
     said.removeAll(QString());
     return said.join(QStringLiteral("\n\n"));
 }
 
+StartSettings frmUSB_Main::startSettings() const {
+    StartSettings settings;
+    settings.beepIntervalMs = HScroll1->value();
+    for (int i = 0; i < int(Gate_timing.size()); ++i) {
+        if (Gate_timing[std::size_t(i)]->isChecked())
+            settings.gateTiming = i;
+    }
+    settings.lines = {Gate, Red, Orange, Green};
+    settings.startButtonMask = Start_Button;
+    settings.finishBeamMask = Finish_Beam;
+    settings.randomStart = moreSettings.randomStart;
+    settings.pulseLine = moreSettings.startPulseLine;
+    settings.pulseMs = moreSettings.startPulseMs;
+    return settings;
+}
+
+// A start takes them when it begins: one under way keeps its own.
+void frmUSB_Main::pushSettings() {
+    startSequence.setSettings(startSettings());
+}
+
+// No file is written on this thread from "OK riders" to the ready state: a save asked
+// for meanwhile is made when the start is over.
+bool frmUSB_Main::Save_Settings_File() {
+    if (startSequence.running()) {
+        saveWhenStartIsOver_ = true;
+        return true;
+    }
+    saveWhenStartIsOver_ = false;
+    return saveSettingsNow();
+}
+
 // Writes the values in force now. The file is replaced in one step: a save that fails
-// leaves the previous file whole. A file that did not load whole is kept aside first.
-void frmUSB_Main::Save_Settings_File() {
+// leaves the previous file whole, and says so. A file that did not load whole is kept
+// aside first, and that copy goes again when the save fails, so failed saves leave no
+// pile of copies.
+bool frmUSB_Main::saveSettingsNow() {
     const QString path = config::configPathFor(programFolder_);
-    if (Settings_Load.kind != LoadOutcome::Kind::Whole && !keepPreviousFile(path))
-        return;
+    std::optional<QString> kept;
+    if (settingsLoad.kind != LoadOutcome::Kind::Whole) {
+        kept = keepPreviousFile(path);
+        if (!kept) {
+            reportSaveFailure(path);
+            return false;
+        }
+    }
     config::SettingsRecord record;
     record.beepSpeed = qint16(HScroll1->value());
-    record.gateTiming = 0;
-    for (int i = 0; i < int(Gate_timing.size()); ++i) {
-        if (Gate_timing[i]->isChecked())
-            record.gateTiming = qint16(i);
-    }
+    record.gateTiming = qint16(startSettings().gateTiming.value_or(0));
     record.raceTimePanel = Veiw_Timer->isChecked();
     record.gate = Gate;
     record.red = Red;
@@ -175,18 +226,26 @@ void frmUSB_Main::Save_Settings_File() {
     record.green = Green;
     record.startButtonLine = config::maskToPin(Start_Button);
     record.finishBeamLine = config::maskToPin(Finish_Beam);
+    if (!config::saveConfigAtomically(path, config::writeConfig(record))) {
+        if (kept && !kept->isEmpty())
+            QFile::remove(*kept);
+        reportSaveFailure(path);
+        return false;
+    }
     // Once saved, the file holds what the window holds: a later save keeps no copy.
-    if (config::saveConfigAtomically(path, config::writeConfig(record)))
-        Settings_Load = {LoadOutcome::Kind::Whole};
+    settingsLoad = {LoadOutcome::Kind::Whole};
+    return true;
 }
 
 void frmUSB_Main::HScroll1_Change() {
     Beep_time_label->setText(QString::number(HScroll1->value()));
+    pushSettings();
 }
 
 void frmUSB_Main::Gate_timing_Click(int index) {
     for (int i = 0; i < int(Gate_timing.size()); ++i)
-        Gate_timing[i]->setChecked(i == index);
+        Gate_timing[std::size_t(i)]->setChecked(i == index);
+    pushSettings();
 }
 
 void frmUSB_Main::Save_Settings_Click() {

@@ -126,16 +126,4 @@ void frmUSB_Main::testSound() {
     showMessage(this, {text, QStringLiteral("Test sound"), MessageIcon::Information});
 }
 
-void frmUSB_Main::playStartSound(const QString& fileName, bool untilItsEnd) {
-    const bool heard = sound().output() == SoundOutput::Ready;
-    if (untilItsEnd)
-        sound().playSync(fileName);
-    else
-        sound().playAsync(fileName);
-    // Noted after the play: the play is what is due now.
-    soundWithoutOutput_ = soundWithoutOutput_ || !heard;
-    if (sound().playsStandIn(fileName))
-        standInSounds_ << fileName;
-}
-
 } // namespace korvane

@@ -15,41 +15,33 @@ void ProbingSoundPlayer::playSync(const QString& fileName) {
 }
 
 void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed) {
-    w.Gate_up_timer.setInterval(speed.holdOffMs);
-    w.Riders_ready.setInterval(speed.ridersReadyMs);
-    w.Watch_the_gate.setInterval(speed.watchTheGateMs);
-    w.Restart_Delay.setInterval(speed.readyMs);
-    w.Polling_start_input.setInterval(speed.pollMs);
+    w.startSequence.setIntervals(
+        {speed.holdOffMs, speed.ridersReadyMs, speed.watchTheGateMs, speed.readyMs});
 }
 
-StartRig::StartRig() {
+StartRig::StartRig(LinkEngine::Timing linkTiming) {
     module_ = &rig_.addModule(1);
     auto player = std::make_unique<ProbingSoundPlayer>();
     sound_ = player.get();
-    window_ =
-        std::make_unique<frmUSB_Main>(rig_.catalog(), std::move(player), programFolder_.path());
-    window_->End_Program = [] {};
+    window_ = std::make_unique<frmUSB_Main>(rig_.catalog(), std::move(player),
+                                            programFolder_.path(), nullptr, linkTiming);
+    window_->endProgram = [] {};
 }
 
 StartRig::~StartRig() = default;
 
 bool StartRig::load() {
     // The ready state's "A 00" is the last command of the load; it may still be on its
-    // way. Discovery gives the module 20 ms to answer, which a very busy machine can
-    // miss: then the load is run again, as a restart of the program would.
-    const auto ready = [this] { return described(*module_).contains(QStringLiteral("A 00")); };
-    bool loaded = false;
-    for (int attempt = 0; attempt < 3 && !loaded; ++attempt) {
-        window_->Form_Load();
-        loaded = runUntil(ready, 2000);
-        if (!loaded)
-            qWarning("the module was not found by the load handler; loading again");
-    }
+    // way.
+    window_->Form_Load();
+    const bool loaded =
+        runUntil([this] { return described(*module_).contains(QStringLiteral("A 00")); }, 2000);
     window_->Gate = Gate_Line;
     window_->Red = Red_Line;
     window_->Orange = Orange_Line;
     window_->Green = Green_Line;
     window_->Start_Button = qint16(1 << Button_Line);
+    window_->pushSettings();
     module_->clearCommands();
     sound_->clear();
     messages_.messages.clear();
@@ -57,8 +49,7 @@ bool StartRig::load() {
 }
 
 void StartRig::stopBackgroundTimers() {
-    window_->Polling_start_input.stop();
-    window_->Restart_Delay.stop();
+    window_->stepsOnTime.disarm(StartStep::Ready);
 }
 
 void StartRig::setButton(bool down) {

@@ -19,15 +19,14 @@ public:
 using sim::runEventsFor;
 using sim::runUntil;
 
-// The window's timers at test speed, so a test waits for what it checks and not for the
-// design's seconds: the hold-off, the cadence's calls, the ready state after the last
-// beep and the start-button poll. Beeps keep the bar's interval.
+// The start's intervals at test speed, so a test waits for what it checks and not for
+// the design's seconds: the hold-off, the cadence's calls and the ready state after the
+// last beep. Beeps keep the bar's interval.
 struct TestSpeed {
     int holdOffMs = 300;
     int ridersReadyMs = 600;
     int watchTheGateMs = 500;
     int readyMs = 1000;
-    int pollMs = 100;
 };
 void setTestSpeed(frmUSB_Main& w, const TestSpeed& speed = {});
 
@@ -43,7 +42,8 @@ public:
     static constexpr qint16 Green_Line = 3;
     static constexpr int Button_Line = 2;
 
-    StartRig();
+    // `linkTiming`: how often a lost module is looked for, and so on.
+    explicit StartRig(LinkEngine::Timing linkTiming = {});
     ~StartRig();
 
     // Runs the load handler (discovery, ready state), then sets the lines and forgets

@@ -15,78 +15,6 @@
 
 namespace korvane::test {
 
-void RecordingSoundPlayer::playAsync(const QString& fileName) {
-    std::lock_guard lock(mutex_);
-    calls_.append({fileName, false, monotonicNs()});
-    stopped_ = false;
-}
-
-void RecordingSoundPlayer::playSync(const QString& fileName) {
-    {
-        std::lock_guard lock(mutex_);
-        calls_.append({fileName, true, monotonicNs()});
-        stopped_ = false;
-    }
-    if (syncMs > 0)
-        QTest::qSleep(syncMs);
-}
-
-SoundOutput RecordingSoundPlayer::output() const {
-    std::lock_guard lock(mutex_);
-    return output_;
-}
-
-SoundFileState RecordingSoundPlayer::fileState(const QString& fileName, std::chrono::milliseconds) {
-    std::lock_guard lock(mutex_);
-    const auto it = fileStates_.find(fileName);
-    return it == fileStates_.end() ? SoundFileState::Ready : it->second;
-}
-
-void RecordingSoundPlayer::setOutput(SoundOutput output) {
-    {
-        std::lock_guard lock(mutex_);
-        output_ = output;
-    }
-    notifyStatus();
-}
-
-void RecordingSoundPlayer::setFileState(const QString& fileName, SoundFileState state) {
-    {
-        std::lock_guard lock(mutex_);
-        fileStates_[fileName] = state;
-    }
-    notifyStatus();
-}
-
-void RecordingSoundPlayer::stop() {
-    std::lock_guard lock(mutex_);
-    stopped_ = true;
-}
-
-QString RecordingSoundPlayer::playing() const {
-    std::lock_guard lock(mutex_);
-    if (stopped_ || calls_.isEmpty() || calls_.last().sync)
-        return {};
-    return calls_.last().file;
-}
-
-QList<RecordingSoundPlayer::Call> RecordingSoundPlayer::calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-}
-
-QStringList RecordingSoundPlayer::files() const {
-    QStringList names;
-    for (const Call& call : calls())
-        names << call.file;
-    return names;
-}
-
-void RecordingSoundPlayer::clear() {
-    std::lock_guard lock(mutex_);
-    calls_.clear();
-}
-
 namespace {
 // Installed before any test runs.
 const bool Unattended_Messages = [] {
@@ -98,16 +26,19 @@ const bool Unattended_Messages = [] {
 } // namespace
 
 MessageRecorder::MessageRecorder()
-    : previous_(messageHandler()) {
+    : previous_(messageHandler())
+    , previousClose_(messageCloseHandler()) {
     setMessageHandler([this](const Message& message) {
         messages.append(message);
         if (whileOpen)
             whileOpen(message);
     });
+    setMessageCloseHandler([this](const QString& key) { closed << key; });
 }
 
 MessageRecorder::~MessageRecorder() {
     setMessageHandler(previous_);
+    setMessageCloseHandler(previousClose_);
 }
 
 ModuleRig::ModuleRig() = default;
@@ -145,7 +76,7 @@ WindowUnderTest::WindowUnderTest(ModuleRig& rig)
 
 WindowUnderTest::WindowUnderTest(ModuleRig& rig, std::unique_ptr<SoundPlayer> player) {
     window = std::make_unique<frmUSB_Main>(rig.catalog(), std::move(player), programFolder.path());
-    window->End_Program = [this] { ended = true; };
+    window->endProgram = [this] { ended = true; };
 }
 
 WindowUnderTest::~WindowUnderTest() = default;
@@ -203,6 +134,12 @@ QStringList described(const sim::VirtualModule& module) {
     QStringList texts;
     for (const sim::VirtualModule::Command& command : module.commands())
         texts << sim::describe(command.bytes);
+    return texts;
+}
+
+QStringList commands(const sim::VirtualModule& module) {
+    QStringList texts = described(module);
+    texts.removeAll(QStringLiteral("b"));
     return texts;
 }
 

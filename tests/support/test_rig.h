@@ -3,7 +3,7 @@
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
 #include "sim/virtual_module.h"
-#include "sound/player.h"
+#include "tests/support/recording_player.h"
 
 #include <QList>
 #include <QString>
@@ -18,43 +18,6 @@ namespace korvane::test {
 
 using sim::monotonicNs;
 
-// A sound player that records every call and plays nothing. A synchronous play
-// blocks for `syncMs` (the length a real "Watch_the_gate.wav" would take).
-class RecordingSoundPlayer : public SoundPlayer {
-public:
-    struct Call {
-        QString file;
-        bool sync;
-        qint64 atNs;
-    };
-    void playAsync(const QString& fileName) override;
-    void playSync(const QString& fileName) override;
-    // Nothing plays here: a stop only ends what the calls say is playing.
-    void stop() override;
-
-    SoundOutput output() const override;
-    QString outputDevice() const override { return QStringLiteral("Test speakers"); }
-    SoundFileState fileState(const QString& fileName, std::chrono::milliseconds wait) override;
-
-    QList<Call> calls() const;
-    // The file an asynchronous play started and no later call has ended, or empty.
-    QString playing() const;
-    QStringList files() const;
-    void clear();
-    int syncMs = 0;
-    // What the player says of its output and of a file, telling the listener as a real
-    // player would. Files are ready unless set otherwise.
-    void setOutput(SoundOutput output);
-    void setFileState(const QString& fileName, SoundFileState state);
-
-private:
-    mutable std::mutex mutex_;
-    QList<Call> calls_;
-    bool stopped_ = false; // since the last play
-    SoundOutput output_ = SoundOutput::Ready;
-    std::map<QString, SoundFileState> fileStates_;
-};
-
 // Catches every message box for the duration of a test; nothing is shown. Outside a
 // recorder, tests never show a modal box either (it would wait for OK forever): an
 // unexpected message is printed as a warning instead.
@@ -65,9 +28,12 @@ public:
     QList<Message> messages;
     // Called while a message is "open": lets a test run events meanwhile.
     std::function<void(const Message&)> whileOpen;
+    // The keys of the messages the program closed itself (out of date).
+    QStringList closed;
 
 private:
     MessageHandler previous_;
+    MessageCloseHandler previousClose_;
 };
 
 // Virtual modules on numbered ports in a private folder, and the catalogue that maps
@@ -119,5 +85,7 @@ double cpuSeconds();
 
 // The command log of a module as readable text, e.g. {"? ", "! A 00", "A 00"}.
 QStringList described(const sim::VirtualModule& module);
+// The same without the reads of port B that the link makes all the time.
+QStringList commands(const sim::VirtualModule& module);
 
 } // namespace korvane::test
