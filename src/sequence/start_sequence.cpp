@@ -278,6 +278,7 @@ void StartSequence::drop() {
         dropNotSent();
         return;
     }
+    dropWrittenNs_ = timer_.nowNs();
     gateUp_ = false;
     dropped_ = true;
     setLamp(Gate_Lamp, false);

@@ -127,6 +127,8 @@ public:
     // Race time in ms of the last race timed, 0 before.
     qint32 raceTimeMs() const { return raceMs_; }
     int randomDelayMs() const { return randomDelayMs_; }
+    // When the last drop's command had been written, on the step timer's clock.
+    qint64 dropWrittenNs() const { return dropWrittenNs_; }
     const StartSettings& settingsInUse() const { return running() ? inUse_ : settings_; }
 
 signals:
