@@ -20,9 +20,11 @@ constexpr int Settle_Ms = 2500;
 
 } // namespace
 
-Recording::Recording(std::vector<float> samples, qint64 firstSampleNs)
+Recording::Recording(std::vector<float> samples, qint64 firstSampleNs,
+                     std::vector<Delivery> deliveries)
     : samples_(std::move(samples))
-    , firstSampleNs_(firstSampleNs) {}
+    , firstSampleNs_(firstSampleNs)
+    , deliveries_(std::move(deliveries)) {}
 
 qint64 Recording::timeOf(std::size_t index) const {
     return firstSampleNs_ + static_cast<qint64>(index) * Ns_Per_Second / Rate;
@@ -82,6 +84,17 @@ double Recording::toneFrequency(qint64 fromNs, qint64 toNs) const {
         return 0.0;
     }
     return double(crossings - 1) / 2.0 * Rate / double(last - *first);
+}
+
+std::optional<qint64> Recording::sentAt(qint64 ns) const {
+    const std::size_t index = indexAt(ns);
+    const auto block =
+        std::upper_bound(deliveries_.begin(), deliveries_.end(), index,
+                         [](std::size_t i, const Delivery& d) { return i < d.endIndex; });
+    if (block == deliveries_.end()) {
+        return std::nullopt;
+    }
+    return block->arrivedNs - qint64(block->endIndex - index) * Ns_Per_Second / Rate;
 }
 
 PulseServer::PulseServer(SoundServerKind kind)
@@ -153,6 +166,7 @@ bool PulseServer::startRecorder(QString* error) {
     {
         const std::lock_guard guard(mutex_);
         samples_.clear();
+        deliveries_.clear();
         placed_ = false;
     }
     reader_ = std::thread([this, fd = pipeFds[0]] { readRecorder(fd); });
@@ -181,6 +195,7 @@ void PulseServer::readRecorder(int fd) {
             arrivedNs - qint64(samples_.size()) * Ns_Per_Second / Recording::Rate;
         firstSampleNs_ = placed_ ? std::min(firstSampleNs_, firstNs) : firstNs;
         placed_ = true;
+        deliveries_.push_back({samples_.size(), arrivedNs});
     }
     close(fd);
 }
@@ -236,7 +251,7 @@ bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {
 
 Recording PulseServer::recording() const {
     const std::lock_guard guard(mutex_);
-    return Recording(samples_, firstSampleNs_);
+    return Recording(samples_, firstSampleNs_, deliveries_);
 }
 
 } // namespace korvane::test

@@ -24,7 +24,14 @@ class Recording {
 public:
     static constexpr int Rate = 48000;
 
-    Recording(std::vector<float> samples, qint64 firstSampleNs);
+    // A block the recorder received: the index just past its last sample, and when.
+    struct Delivery {
+        std::size_t endIndex;
+        qint64 arrivedNs;
+    };
+
+    Recording(std::vector<float> samples, qint64 firstSampleNs,
+              std::vector<Delivery> deliveries = {});
 
     qint64 timeOf(std::size_t index) const;
     std::size_t indexAt(qint64 ns) const; // clamped to the recording
@@ -37,10 +44,16 @@ public:
     double rms(qint64 fromNs, qint64 toNs) const;
     // The pitch of a plain tone in [fromNs, toNs), from its zero crossings; 0 if silent.
     double toneFrequency(qint64 fromNs, qint64 toNs) const;
+    // When the server sent the sample at `ns`, taking a block to be sent as soon as it is
+    // full: its arrival less the samples after it in the block. Unlike the placement above
+    // this does not drift with the server's early bursts; it is good to about one of the
+    // server's periods. Empty when no block holds the sample.
+    std::optional<qint64> sentAt(qint64 ns) const;
 
 private:
     std::vector<float> samples_;
     qint64 firstSampleNs_;
+    std::vector<Delivery> deliveries_;
 };
 
 // A private sound server with one null sink, "gate", as the default sink, whose monitor
@@ -96,6 +109,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<float> samples_;
+    std::vector<Recording::Delivery> deliveries_;
     qint64 firstSampleNs_ = 0;
     bool placed_ = false;
 };
