@@ -30,8 +30,10 @@ qint64 Recording::timeOf(std::size_t index) const {
     return firstSampleNs_ + static_cast<qint64>(index) * Ns_Per_Second / Rate;
 }
 
+// The first sample at or after `ns`, so that indexAt(timeOf(i)) is i.
 std::size_t Recording::indexAt(qint64 ns) const {
-    const qint64 index = (ns - firstSampleNs_) * Rate / Ns_Per_Second;
+    const qint64 scaled = (ns - firstSampleNs_) * Rate;
+    const qint64 index = scaled / Ns_Per_Second + (scaled % Ns_Per_Second > 0 ? 1 : 0);
     return static_cast<std::size_t>(std::clamp<qint64>(index, 0, qint64(samples_.size())));
 }
 
