@@ -175,6 +175,14 @@ private:
 
 } // namespace
 
+// Skips the calling test when its sound server cannot run here. A macro, because QSKIP
+// ends only the function it is written in.
+#define REQUIRE_SERVER()                                                                           \
+    do {                                                                                           \
+        if (const QString why = startServer(); !why.isEmpty())                                     \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
+
 class SoundTest : public QObject {
     Q_OBJECT
 private slots:
@@ -205,7 +213,7 @@ private slots:
 
 private:
     QString path(const QString& name) const { return dir_.filePath(name); }
-    void requireServer();
+    QString startServer();
     SoundPlayer& player();
     SoundPlayer& newPlayer();
     // Waits until `lengthMs` after `fromNs` and returns the recording up to there.
@@ -213,6 +221,7 @@ private:
 
     QTemporaryDir dir_;
     std::unique_ptr<PulseServer> server_;
+    QString serverFailure_;
     std::unique_ptr<SoundPlayer> player_;
 };
 
@@ -244,14 +253,17 @@ void SoundTest::cleanupTestCase() {
     server_.reset();
 }
 
-void SoundTest::requireServer() {
-    if (const QString missing = server_->unavailableReason(); !missing.isEmpty()) {
-        QSKIP(qPrintable(missing));
+// Why the server cannot run here; empty once it runs. A server that failed to start once
+// is not waited for again.
+QString SoundTest::startServer() {
+    if (serverFailure_.isEmpty()) {
+        serverFailure_ = server_->unavailableReason();
     }
     QString error;
-    if (!server_->start(&error)) {
-        QSKIP(qPrintable(server_->name() + QStringLiteral(" did not start: ") + error));
+    if (serverFailure_.isEmpty() && !server_->start(&error)) {
+        serverFailure_ = server_->name() + QStringLiteral(" did not start: ") + error;
     }
+    return serverFailure_;
 }
 
 SoundPlayer& SoundTest::player() {
@@ -463,13 +475,10 @@ void SoundTest::withoutServerPlaysReturnAtOnceAndSyncKeepsTheSoundsLength() {
 }
 
 void SoundTest::playerFindsAServerThatStartsLater() {
-    if (const QString missing = server_->unavailableReason(); !missing.isEmpty()) {
-        QSKIP(qPrintable(missing));
-    }
     server_->stop();
     player_.reset();
-    player();        // made while no server runs
-    requireServer(); // longer than the player's retry interval
+    player();         // made while no server runs
+    REQUIRE_SERVER(); // longer than the player's retry interval
 
     const qint64 playNs = monotonicNs();
     player().playAsync(path("tone500.wav"));
@@ -478,7 +487,7 @@ void SoundTest::playerFindsAServerThatStartsLater() {
 }
 
 void SoundTest::toneStartsWhenPlayed() {
-    requireServer();
+    REQUIRE_SERVER();
     const QString tone = path("tone500.wav");
     player().playAsync(path("silence300.wav")); // decoded, ready
     sleepMs(400);
@@ -494,7 +503,7 @@ void SoundTest::toneStartsWhenPlayed() {
 }
 
 void SoundTest::newSoundCutsTheOldOne() {
-    requireServer();
+    REQUIRE_SERVER();
     player().playAsync(path("long2000.wav"));
     sleepMs(400);
     const qint64 cutNs = monotonicNs();
@@ -508,7 +517,7 @@ void SoundTest::newSoundCutsTheOldOne() {
 }
 
 void SoundTest::syncPlayReturnsWhenTheSoundHasPlayed() {
-    requireServer();
+    REQUIRE_SERVER();
     player().playAsync(path("silence300.wav"));
     sleepMs(400);
     const qint64 playNs = monotonicNs();
@@ -533,7 +542,7 @@ void SoundTest::unplayableFilesPlayTheDefaultTone_data() {
 
 void SoundTest::unplayableFilesPlayTheDefaultTone() {
     QFETCH(QString, file);
-    requireServer();
+    REQUIRE_SERVER();
     OutputCapture capture;
     const qint64 playNs = monotonicNs();
     player().playSync(path(file));
@@ -551,7 +560,7 @@ void SoundTest::unplayableFilesPlayTheDefaultTone() {
 }
 
 void SoundTest::floatWavIsAudible() {
-    requireServer();
+    REQUIRE_SERVER();
     const qint64 playNs = monotonicNs();
     player().playAsync(path("float440.wav"));
     const Recording recording = recordAfter(playNs, 700);
@@ -564,7 +573,7 @@ void SoundTest::floatWavIsAudible() {
 // A running stream is topped up hundreds of times a second even in silence; between
 // starts it must cost nothing, yet be running well before a start's first sound.
 void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
-    requireServer();
+    REQUIRE_SERVER();
     SoundPlayer& resting = newPlayer();
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 2000);
     const auto before = wakeUps("threaded-ml");
@@ -584,7 +593,7 @@ void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
 }
 
 void SoundTest::toneRequestedWhileCorkedIsHeardInFull() {
-    requireServer();
+    REQUIRE_SERVER();
     SoundPlayer& resting = newPlayer();
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 2000);
     const qint64 playNs = monotonicNs();
@@ -596,7 +605,7 @@ void SoundTest::toneRequestedWhileCorkedIsHeardInFull() {
 }
 
 void SoundTest::playerReconnectsAfterServerRestart() {
-    requireServer();
+    REQUIRE_SERVER();
     player().playSync(path("silence300.wav"));
     server_->stop();
 
@@ -608,7 +617,7 @@ void SoundTest::playerReconnectsAfterServerRestart() {
     const qint64 syncMs = msSince(startNs);
     QVERIFY2(syncMs >= 495 && syncMs <= 650, qPrintable(QString::number(syncMs)));
 
-    requireServer();
+    REQUIRE_SERVER();
     const qint64 playNs = monotonicNs();
     player().playAsync(path("tone500.wav"));
     const Recording recording = recordAfter(playNs, 700);
