@@ -178,10 +178,34 @@ bool ServerStack::start(QString* error) {
     const bool started = pulseAudio ? startPulseAudio(error) : startPipeWire(error);
     if (!started || !waitForServer(error) || (!pulseAudio && !addGateSink(error)) ||
         !makeGateTheDefault(error)) {
+        if (error != nullptr) {
+            *error += endedProcesses();
+        }
         stop();
         return false;
     }
     return true;
+}
+
+std::vector<pid_t> ServerStack::processIds() const {
+    std::vector<pid_t> ids;
+    for (const Process& process : processes_) {
+        ids.push_back(process.pid);
+    }
+    return ids;
+}
+
+// Which of the server's processes have ended, and what they printed: the likely cause
+// of a server that does not come up.
+QString ServerStack::endedProcesses() {
+    QString report;
+    for (const Process& process : processes_) {
+        if (childHasEnded(process.pid)) {
+            report += QStringLiteral("; %1 ended, printing: %2")
+                          .arg(process.program, logTail(process.program));
+        }
+    }
+    return report;
 }
 
 bool ServerStack::startPulseAudio(QString* error) {
@@ -251,28 +275,30 @@ bool ServerStack::startProcess(const QString& program, const QStringList& argume
     if (pid <= 0) {
         return false;
     }
-    pids_.push_back(pid);
+    processes_.push_back({pid, program});
     return true;
 }
 
-// Waits for a server's socket; says what the program printed when it ended or hung.
+// Waits for a server's socket.
 bool ServerStack::waitForSocket(const QString& path, const QString& program, QString* error) const {
     if (waitForPath(path, Start_Limit_Ms)) {
         return true;
     }
     if (error != nullptr) {
-        QFile log(logOf(program));
-        QByteArray printed;
-        if (log.open(QIODevice::ReadOnly)) {
-            log.seek(std::max<qint64>(0, log.size() - Log_Tail_Bytes));
-            printed = log.readAll().trimmed();
-        }
-        *error = QStringLiteral("%1 made no socket at %2 within %3 s; it printed: %4")
+        *error = QStringLiteral("%1 made no socket at %2 within %3 s")
                      .arg(program, path)
-                     .arg(Start_Limit_Ms / 1000)
-                     .arg(QString::fromLocal8Bit(printed));
+                     .arg(Start_Limit_Ms / 1000);
     }
     return false;
+}
+
+QString ServerStack::logTail(const QString& program) const {
+    QFile log(logOf(program));
+    if (!log.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    log.seek(std::max<qint64>(0, log.size() - Log_Tail_Bytes));
+    return QString::fromLocal8Bit(log.readAll().trimmed());
 }
 
 bool ServerStack::waitForServer(QString* error) const {
@@ -306,15 +332,16 @@ bool ServerStack::makeGateTheDefault(QString* error) const {
     }
     if (error != nullptr) {
         *error = QStringLiteral("the null sink gate did not become the default sink (it is %1)")
-                     .arg(QString::fromLocal8Bit(chosen.trimmed()));
+                     .arg(chosen.trimmed().isEmpty() ? QStringLiteral("none")
+                                                     : QString::fromLocal8Bit(chosen.trimmed()));
     }
     return false;
 }
 
 void ServerStack::stop() {
-    while (!pids_.empty()) {
-        stopChild(pids_.back());
-        pids_.pop_back();
+    while (!processes_.empty()) {
+        stopChild(processes_.back().pid);
+        processes_.pop_back();
     }
 }
 

@@ -36,8 +36,8 @@ public:
     // does not come up.
     bool start(QString* error);
     void stop();
-    bool isRunning() const { return !pids_.empty(); }
-    const std::vector<pid_t>& processIds() const { return pids_; }
+    bool isRunning() const { return !processes_.empty(); }
+    std::vector<pid_t> processIds() const;
     SoundServerKind kind() const { return kind_; }
 
     QString socketPath() const;
@@ -58,10 +58,16 @@ private:
     bool addGateSink(QString* error) const;
     bool makeGateTheDefault(QString* error) const;
     QString logOf(const QString& program) const;
+    QString logTail(const QString& program) const;
+    QString endedProcesses();
 
     SoundServerKind kind_;
     QString folder_;
-    std::vector<pid_t> pids_; // in the order started
+    struct Process {
+        pid_t pid;
+        QString program;
+    };
+    std::vector<Process> processes_; // in the order started
 };
 
 } // namespace korvane::test
