@@ -1,9 +1,9 @@
 // The sound player's figures on one sound server (KORVANE_SOUND_SERVER: pulseaudio or
 // pipewire): how soon a start tone is heard after its play call, how much of it is heard,
 // and what the player costs while it waits for a start. scripts/sound-servers runs it once
-// per server. The onset is when the server sent the tone's first sample to the recorder
-// (Recording::sentAt), good to about one of the server's periods; lengths are measured
-// within one recording and are exact to a sample.
+// per server, with how soon after a sound's end a synchronous play returns. The onset is when the
+// server sent the tone's first sample to the recorder (Recording::sentAt), good to about one of the
+// server's periods; lengths are measured within one recording and are exact to a sample.
 #include "sequence/clocks.h"
 #include "sound/decoder_pulse.h"
 #include "sound/player.h"
@@ -105,6 +105,44 @@ double median(std::vector<double> values) {
     return values.empty() ? NAN : values[values.size() / 2];
 }
 
+double largest(const std::vector<double>& values) {
+    return values.empty() ? NAN : *std::max_element(values.begin(), values.end());
+}
+
+double smallest(const std::vector<double>& values) {
+    return values.empty() ? NAN : *std::min_element(values.begin(), values.end());
+}
+
+// A synchronous play holds a start's timeline until its sound has been heard, and the
+// next sound may cut in at once: how long after the sound's last sample was sent the call
+// returns, and how much of the sound is heard when it is stopped right on the return.
+void printSyncReturns(const test::PulseServer& server, SoundPlayer& player, const QString& path,
+                      const Span& expected) {
+    std::vector<std::pair<qint64, qint64>> plays; // call, return
+    for (int i = 0; i < Plays_Per_File; ++i) {
+        const qint64 callNs = monotonicNs();
+        player.playSync(path);
+        player.stop();
+        plays.emplace_back(callNs, monotonicNs());
+        sleepMs(300);
+    }
+    server.waitForRecording(plays.back().second + 300 * Ms);
+    const test::Recording recording = server.recording();
+    std::vector<double> afterEndMs;
+    std::vector<double> lengthsMs;
+    for (const auto& [callNs, returnNs] : plays) {
+        const auto heard = spanOf(recording, callNs - 40 * Ms, returnNs + 250 * Ms);
+        if (const auto sentNs = heard ? recording.sentAt(heard->lastNs) : std::nullopt) {
+            afterEndMs.push_back(double(returnNs - *sentNs) / Ms);
+            lengthsMs.push_back(double(heard->lastNs - heard->firstNs) / Ms);
+        }
+    }
+    std::printf("  synchronous play returns after the sound's end: median %.1f ms, max %.1f ms; "
+                "stopped on its return, heard %.1f of %.1f ms (shortest; %zu plays)\n",
+                median(afterEndMs), largest(afterEndMs), smallest(lengthsMs),
+                double(expected.lastNs - expected.firstNs) / Ms, lengthsMs.size());
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -158,9 +196,9 @@ int main(int argc, char* argv[]) {
                                       : *std::min_element(lengthsMs.begin(), lengthsMs.end()));
     }
     std::printf("  tone onset after the play call: median %.1f ms, max %.1f ms (%zu plays)\n",
-                median(onsetsMs),
-                onsetsMs.empty() ? NAN : *std::max_element(onsetsMs.begin(), onsetsMs.end()),
-                onsetsMs.size());
+                median(onsetsMs), largest(onsetsMs), onsetsMs.size());
+    const QString shortTone = sounds.filePath(QLatin1String(Tone_Files[0]));
+    printSyncReturns(server, *player, shortTone, *fileSpan(shortTone));
 
     printCost("awake between sounds (stream running)", Idle_Seconds);
     for (int waited = 0; server.playbackCorked() != std::optional(true) && waited < 30; ++waited) {
