@@ -195,6 +195,7 @@ private:
     std::optional<qint64> pressActedAtNs_; // when the press held now last acted
     bool dropped_ = false;                 // this start's gate dropped
     qint16 pulseLine_ = -1;                // the line the last start pulse went out on
+    qint64 dropWrittenNs_ = 0;
     bool fastSampling_ = false;
     int randomDelayMs_ = 0;
     std::array<qint64, Start_Step_Count> dueNs_{};

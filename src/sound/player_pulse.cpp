@@ -508,8 +508,12 @@ void PulseSoundPlayer::openStreamLocked() {
     attr.prebuf = 0;
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
+    // No interpolated timing: the latency is read right after a fresh timing reply, and
+    // the interpolating clock stands still while the server says the stream is not
+    // playing, as PipeWire does right after a flush: a synchronous play then waited for
+    // everything ever written, up to a second too long.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         closeStreamLocked();
         outputGoneLocked(SoundOutput::StreamFailed);

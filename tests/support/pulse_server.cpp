@@ -1,21 +1,15 @@
 #include "tests/support/pulse_server.h"
 
-#include <QDir>
+#include "tests/support/child_process.h"
+
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace korvane::test {
 
@@ -23,58 +17,23 @@ namespace {
 
 constexpr qint64 Ns_Per_Second = 1'000'000'000;
 constexpr int Settle_Ms = 2500;
-constexpr int Command_Limit_Ms = 10000;
-
-bool runCommand(const QString& program, const QStringList& arguments,
-                const QProcessEnvironment& environment, QString* error,
-                QByteArray* output = nullptr) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForFinished(Command_Limit_Ms) ||
-        process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        if (error != nullptr) {
-            *error = QStringLiteral("%1 %2 failed: %3")
-                         .arg(program, arguments.join(QLatin1Char(' ')),
-                              QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
-        }
-        return false;
-    }
-    if (output != nullptr) {
-        *output = process.readAllStandardOutput();
-    }
-    return true;
-}
-
-// A process that is gone or only a zombie (nobody may reap a daemon here).
-bool hasExited(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return true;
-    }
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close < 0 || line.mid(close + 2, 1) == "Z";
-}
-
-void waitForExit(pid_t pid, int limitMs) {
-    for (int waited = 0; waited < limitMs && !hasExited(pid); waited += 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
 
 } // namespace
 
-Recording::Recording(std::vector<float> samples, qint64 firstSampleNs)
+Recording::Recording(std::vector<float> samples, qint64 firstSampleNs,
+                     std::vector<Delivery> deliveries)
     : samples_(std::move(samples))
-    , firstSampleNs_(firstSampleNs) {}
+    , firstSampleNs_(firstSampleNs)
+    , deliveries_(std::move(deliveries)) {}
 
 qint64 Recording::timeOf(std::size_t index) const {
     return firstSampleNs_ + static_cast<qint64>(index) * Ns_Per_Second / Rate;
 }
 
+// The first sample at or after `ns`, so that indexAt(timeOf(i)) is i.
 std::size_t Recording::indexAt(qint64 ns) const {
-    const qint64 index = (ns - firstSampleNs_) * Rate / Ns_Per_Second;
+    const qint64 scaled = (ns - firstSampleNs_) * Rate;
+    const qint64 index = scaled / Ns_Per_Second + (scaled % Ns_Per_Second > 0 ? 1 : 0);
     return static_cast<std::size_t>(std::clamp<qint64>(index, 0, qint64(samples_.size())));
 }
 
@@ -129,11 +88,23 @@ double Recording::toneFrequency(qint64 fromNs, qint64 toNs) const {
     return double(crossings - 1) / 2.0 * Rate / double(last - *first);
 }
 
-PulseServer::PulseServer()
-    : dir_(std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/korvane-pulse-XXXXXX"))) {
+std::optional<qint64> Recording::sentAt(qint64 ns) const {
+    const std::size_t index = indexAt(ns);
+    const auto block =
+        std::upper_bound(deliveries_.begin(), deliveries_.end(), index,
+                         [](std::size_t i, const Delivery& d) { return i < d.endIndex; });
+    if (block == deliveries_.end()) {
+        return std::nullopt;
+    }
+    return block->arrivedNs - qint64(block->endIndex - index) * Ns_Per_Second / Rate;
+}
+
+PulseServer::PulseServer(SoundServerKind kind)
+    : dir_(std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/korvane-pulse-XXXXXX")))
+    , stack_(kind, dir_->path()) {
     hadPreviousServer_ = qEnvironmentVariableIsSet("PULSE_SERVER");
     previousServer_ = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socketPath()));
+    qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(stack_.socketPath()));
 }
 
 PulseServer::~PulseServer() {
@@ -146,13 +117,15 @@ PulseServer::~PulseServer() {
 }
 
 bool PulseServer::isInstalled() {
-    return !QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty() &&
-           !QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() &&
-           !QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty();
+    return missingPrograms(chosenSoundServer()).isEmpty();
 }
 
-QString PulseServer::socketPath() const {
-    return dir_->filePath(QStringLiteral("runtime/pulse/native"));
+std::vector<pid_t> PulseServer::processIds() const {
+    std::vector<pid_t> ids = stack_.processIds();
+    if (recorderPid_ > 0) {
+        ids.push_back(recorderPid_);
+    }
+    return ids;
 }
 
 bool PulseServer::start(QString* error) {
@@ -160,7 +133,7 @@ bool PulseServer::start(QString* error) {
         return true;
     }
     const qint64 startedNs = monotonicNs();
-    if (!startServer(error) || !startRecorder(error)) {
+    if (!stack_.start(error) || !startRecorder(error)) {
         stop();
         return false;
     }
@@ -176,81 +149,26 @@ bool PulseServer::start(QString* error) {
     return true;
 }
 
-bool PulseServer::startServer(QString* error) {
-    // The server gets a home and runtime folder of its own: nothing of the machine's
-    // own sound setup is read or touched. As root it warns but runs in user mode.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QString runtime = dir_->filePath(QStringLiteral("runtime"));
-    const QString home = dir_->filePath(QStringLiteral("home"));
-    QFile::remove(socketPath());
-    for (const QString& folder : {runtime, home}) {
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
-    environment.remove(QStringLiteral("PULSE_RUNTIME_PATH"));
-    environment.remove(QStringLiteral("PULSE_SERVER"));
-    if (!runCommand(QStringLiteral("pulseaudio"),
-                    {QStringLiteral("-D"), QStringLiteral("-n"),
-                     QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
-                     QStringLiteral("--load=module-native-protocol-unix"),
-                     QStringLiteral("--load=module-null-sink sink_name=gate")},
-                    environment, error)) {
-        return false;
-    }
-    QFile pidFile(dir_->filePath(QStringLiteral("runtime/pulse/pid")));
-    if (pidFile.open(QIODevice::ReadOnly)) {
-        serverPid_ = pidFile.readAll().trimmed().toInt();
-    }
-    if (serverPid_ <= 0) {
-        if (error != nullptr) {
-            *error = QStringLiteral("pulseaudio wrote no pid file");
-        }
-        return false;
-    }
-    return runCommand(QStringLiteral("pactl"),
-                      {QStringLiteral("set-default-sink"), QStringLiteral("gate")},
-                      QProcessEnvironment::systemEnvironment(), error);
-}
-
 bool PulseServer::startRecorder(QString* error) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    const std::string rate = "--rate=" + std::to_string(Recording::Rate);
-    std::vector<std::string> arguments = {"parec", "--raw",        "--format=float32le",
-                                          rate,    "--channels=1", "--latency-msec=20",
-                                          "-d",    "gate.monitor"};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    const int spawned =
-        posix_spawnp(&recorderPid_, "parec", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    recorderPid_ = spawnChild(QStringLiteral("parec"),
+                              {QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
+                               QStringLiteral("--rate=%1").arg(Recording::Rate),
+                               QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20"),
+                               QStringLiteral("-d"), QStringLiteral("gate.monitor")},
+                              stack_.clientEnvironment(), pipeFds[1], -1, error);
     close(pipeFds[1]);
-    if (spawned != 0) {
-        recorderPid_ = -1;
+    if (recorderPid_ <= 0) {
         close(pipeFds[0]);
-        if (error != nullptr) {
-            *error = QStringLiteral("parec did not start: %1")
-                         .arg(QString::fromLocal8Bit(strerror(spawned)));
-        }
         return false;
     }
     {
         const std::lock_guard guard(mutex_);
         samples_.clear();
+        deliveries_.clear();
         placed_ = false;
     }
     reader_ = std::thread([this, fd = pipeFds[0]] { readRecorder(fd); });
@@ -279,16 +197,14 @@ void PulseServer::readRecorder(int fd) {
             arrivedNs - qint64(samples_.size()) * Ns_Per_Second / Recording::Rate;
         firstSampleNs_ = placed_ ? std::min(firstSampleNs_, firstNs) : firstNs;
         placed_ = true;
+        deliveries_.push_back({samples_.size(), arrivedNs});
     }
     close(fd);
 }
 
 void PulseServer::stopRecorder() {
-    if (recorderPid_ > 0) {
-        kill(recorderPid_, SIGTERM);
-        waitpid(recorderPid_, nullptr, 0);
-        recorderPid_ = -1;
-    }
+    stopChild(recorderPid_);
+    recorderPid_ = -1;
     if (reader_.joinable()) {
         reader_.join();
     }
@@ -296,24 +212,14 @@ void PulseServer::stopRecorder() {
 
 void PulseServer::stop() {
     stopRecorder();
-    if (serverPid_ > 0) {
-        kill(serverPid_, SIGTERM);
-        waitForExit(serverPid_, 3000);
-        if (!hasExited(serverPid_)) {
-            kill(serverPid_, SIGKILL);
-            waitForExit(serverPid_, 1000);
-        }
-        serverPid_ = -1;
-    }
+    stack_.stop();
 }
 
 std::optional<bool> PulseServer::playbackCorked() const {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     QByteArray listing;
     if (!runCommand(QStringLiteral("pactl"),
-                    {QStringLiteral("list"), QStringLiteral("sink-inputs")}, environment, nullptr,
-                    &listing)) {
+                    {QStringLiteral("list"), QStringLiteral("sink-inputs")},
+                    stack_.clientEnvironment(), nullptr, &listing)) {
         return std::nullopt;
     }
     int streams = 0;
@@ -347,7 +253,7 @@ bool PulseServer::waitForRecording(qint64 ns, int limitMs) const {
 
 Recording PulseServer::recording() const {
     const std::lock_guard guard(mutex_);
-    return Recording(samples_, firstSampleNs_);
+    return Recording(samples_, firstSampleNs_, deliveries_);
 }
 
 } // namespace korvane::test
