@@ -31,10 +31,16 @@ Password_Dialog* openDialog(WindowUnderTest& w, bool exitDialog) {
     return w->Login_Dialog.data();
 }
 
+// OK's answer comes from a check off the window thread.
+bool answered(Password_Dialog* dialog) {
+    return QTest::qWaitFor([dialog] { return !dialog->Checking(); }, 10000);
+}
+
 void logIn(WindowUnderTest& w) {
     w->Log_In_Click();
     QTest::keyClicks(w->Login_Dialog->txtPassword, QStringLiteral("plumtree"));
     w->Login_Dialog->cmdOK->click();
+    QVERIFY(answered(w->Login_Dialog));
 }
 
 // Records, in order, the changes the administrator mode makes to the main window.
@@ -170,6 +176,7 @@ void DialogsTest::passwordMustMatchWholeAndCaseSensitive() {
     QTest::keyClicks(dialog->txtPassword, typed);
     QCOMPARE(dialog->txtPassword->text(), typed);
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    QVERIFY(answered(dialog));
 
     if (accepted) {
         QVERIFY(recorder.messages.isEmpty());
@@ -205,6 +212,7 @@ void DialogsTest::wrongEntryIsSelectedSoTheRightOneReplacesIt() {
     dialog->txtPassword->setCursorPosition(3); // anywhere: the reaction selects it all
     dialog->cmdOK->setFocus();
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    QVERIFY(answered(dialog));
     QCOMPARE(recorder.messages.size(), 1);
 
     QVERIFY(dialog->txtPassword->hasFocus());
@@ -214,6 +222,7 @@ void DialogsTest::wrongEntryIsSelectedSoTheRightOneReplacesIt() {
     QTest::keyClicks(dialog->txtPassword, QStringLiteral("plumtree"));
     QCOMPARE(dialog->txtPassword->text(), QStringLiteral("plumtree"));
     QTest::keyClick(dialog->txtPassword, Qt::Key_Return); // Enter presses OK
+    QVERIFY(answered(dialog));
     QCOMPARE(recorder.messages.size(), 1);
     QCOMPARE(w->Log_In->text(), QStringLiteral("Log Out"));
     QVERIFY(!dialog->isVisible());
@@ -227,6 +236,7 @@ void DialogsTest::cancelThenLogInAgainShowsAnEmptyBoxAtTheSamePlace() {
     QPointer<frmLogin> dialog = w->Login_Dialog;
     QTest::keyClicks(dialog->txtPassword, QStringLiteral("wrong"));
     dialog->cmdOK->click();
+    QVERIFY(answered(dialog));
     QTest::keyClick(dialog, Qt::Key_Escape); // Esc presses Cancel
     QVERIFY(!dialog->isVisible());
     QVERIFY(!dialog->LoginSucceeded);
@@ -268,6 +278,7 @@ void DialogsTest::logInAndLogOutChangeTheControlsInOrder() {
 
     QTest::keyClicks(w->Login_Dialog->txtPassword, QStringLiteral("plumtree"));
     w->Login_Dialog->cmdOK->click();
+    QVERIFY(answered(w->Login_Dialog));
     QCOMPARE(log.entries,
              QStringList({"Debug_io enabled", "Gate_timing0 enabled", "Gate_timing1 enabled",
                           "Gate_timing2 enabled", "Gate_timing3 enabled", "HScroll1 enabled",
@@ -335,7 +346,8 @@ void DialogsTest::exitPasswordEndsAtOnceAndSendsNothingMore() {
     w->Exit->trigger();
     QTest::keyClicks(w->Logout_Dialog->txtPassword, QStringLiteral("QMWZ"));
     QTest::keyClick(w->Logout_Dialog->txtPassword, Qt::Key_Return);
-    QVERIFY(w.ended); // during the click, not later
+    QVERIFY(answered(w->Logout_Dialog));
+    QVERIFY(w.ended); // with the answer, before anything else runs
     QVERIFY(w->Logout_Dialog->LogoutSucceeded);
     QVERIFY(!w->Logout_Dialog->isVisible());
     QTest::qWait(500);
@@ -354,6 +366,7 @@ void DialogsTest::closeBoxAsksForTheExitPassword() {
     QCOMPARE(w->findChildren<frmLogout*>().size(), 1);
     QTest::keyClicks(w->Logout_Dialog->txtPassword, QStringLiteral("QMWZ"));
     w->Logout_Dialog->cmdOK->click();
+    QVERIFY(answered(w->Logout_Dialog));
     QVERIFY(w.ended);
 }
 

@@ -164,6 +164,8 @@ void frmUSB_Main::Build_Menus() {
     Debug_io->setEnabled(false);
     More_settings = admin->addAction(QStringLiteral("More settings"));
     More_settings->setEnabled(false);
+    Passwords = admin->addAction(QStringLiteral("Passwords"));
+    Passwords->setEnabled(false);
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
     Veiw_Timer = options->addAction(QStringLiteral("Veiw Race Time"));
@@ -226,6 +228,7 @@ void frmUSB_Main::Wire_Events() {
     connect(Exit, &QAction::triggered, this, &frmUSB_Main::Exit_Click);
     connect(More_settings, &QAction::triggered, this, &frmUSB_Main::More_settings_Click);
     connect(Start_log, &QAction::triggered, this, &frmUSB_Main::Start_log_Click);
+    connect(Passwords, &QAction::triggered, this, &frmUSB_Main::Passwords_Click);
     connect(&Start_pulse_timer, &QTimer::timeout, this, &frmUSB_Main::Start_pulse_timer_Timer);
 
     connect(&Polling_start_input, &QTimer::timeout, this, &frmUSB_Main::Polling_start_input_Timer);

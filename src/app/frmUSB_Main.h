@@ -35,6 +35,7 @@ class frmDebug_window;
 class frmLogin;
 class frmLogout;
 class frmMore_settings;
+class frmPasswords;
 class frmStart_log;
 
 // The operator's console and the owner of everything that lives for the whole run:
@@ -134,7 +135,8 @@ public:
     // load whole keeps a copy of it first.
     config::LoadOutcome Settings_Load;
     // What the operator is told at start-up about the settings: a file that did not load
-    // whole, outputs that share a line. Empty when there is nothing to tell.
+    // whole, outputs that share a line, passwords that went back to their original.
+    // Empty when there is nothing to tell.
     QString Settings_Report() const;
     void Load_More_Settings();
     // What each module line is wired to, as the settings in force say.
@@ -153,6 +155,7 @@ public:
     void Exit_Click();
     void More_settings_Click();
     void Start_log_Click();
+    void Passwords_Click();
 
     // --- Controls (layout in src/app/frmUSB_Main.cpp). The names are the original
     // program's, kept so that anyone who knows it finds each piece (docs/architecture.md).
@@ -178,6 +181,7 @@ public:
     QAction* Log_In = nullptr;        // "Log In" / "Log Out": its caption is the administrator mode
     QAction* Debug_io = nullptr;      // the I/O debug window; administrator only
     QAction* More_settings = nullptr; // Admin: random start and the start pulse
+    QAction* Passwords = nullptr;     // Admin: sets the log-in and exit passwords
     QAction* Veiw_Timer = nullptr;    // shows or hides the race-time panel (sic)
     QAction* Start_log = nullptr;     // Options: the recent starts
     QAction* About = nullptr;
@@ -221,6 +225,7 @@ public:
     QPointer<frmDebug_window> Debug_Window;
     QPointer<frmMore_settings> More_Settings_Window;
     QPointer<frmStart_log> Start_Log_Window;
+    QPointer<frmPasswords> Passwords_Window;
 
     // Ends the process at once; tests replace it.
     std::function<void()> End_Program;

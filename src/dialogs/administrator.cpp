@@ -12,6 +12,7 @@ namespace korvane {
 void setAdministrator(frmUSB_Main& main, bool loggedIn) {
     main.Debug_io->setEnabled(loggedIn);
     main.More_settings->setEnabled(loggedIn);
+    main.Passwords->setEnabled(loggedIn);
     for (QRadioButton* option : main.Gate_timing)
         option->setEnabled(loggedIn);
     main.HScroll1->setEnabled(loggedIn);

@@ -7,6 +7,7 @@
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
 #include "dialogs/frmMore_settings.h"
+#include "dialogs/frmPasswords.h"
 #include "dialogs/frmStart_log.h"
 
 #include <QAction>
@@ -35,6 +36,8 @@ void frmUSB_Main::Log_In_Click() {
     // Never left open without an administrator.
     if (More_Settings_Window)
         More_Settings_Window->close();
+    if (Passwords_Window)
+        Passwords_Window->close();
     if (Debug_Window)
         Debug_Window->close();
 }
@@ -56,6 +59,12 @@ void frmUSB_Main::More_settings_Click() {
 void frmUSB_Main::Start_log_Click() {
     showOnce(Start_Log_Window,
              [this] { return new frmStart_log(startlog::startLogPathFor(programFolder()), this); });
+}
+
+void frmUSB_Main::Passwords_Click() {
+    showOnce(Passwords_Window, [this] {
+        return new frmPasswords(passwords::passwordsPathFor(programFolder()), this);
+    });
 }
 
 void frmUSB_Main::About_Click() {

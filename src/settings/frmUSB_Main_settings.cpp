@@ -1,6 +1,8 @@
 // The settings record on the main window: config.dat and the settings controls.
 #include "app/frmUSB_Main.h"
 
+#include "settings/passwords.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -151,6 +153,8 @@ QString frmUSB_Main::Settings_Report() const {
         said << QStringLiteral("In %1: %2")
                     .arg(QDir::toNativeSeparators(config::moreSettingsPathFor(programFolder_)),
                          More_Settings_Problems.join(QLatin1Char(' ')));
+    // Read here, once at start-up: each check reads the file again anyway.
+    said << passwords::passwordsReport(passwords::passwordsPathFor(programFolder_));
     said.removeAll(QString());
     return said.join(QStringLiteral("\n\n"));
 }
