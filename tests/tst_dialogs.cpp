@@ -114,6 +114,7 @@ private slots:
     void aboutBoxClosesWithOkEnterAndEsc_data();
     void aboutBoxClosesWithOkEnterAndEsc();
     void aboutTwiceIsOneBoxAndReopeningShowsTheSameTexts();
+    void longFolderIsShortenedInTheMiddleToFit();
 
     void screenshots();
 };
@@ -386,6 +387,9 @@ void DialogsTest::aboutBoxShowsTitleAndVersion() {
     QVERIFY(about->lblTitle->font().italic());
     QCOMPARE(about->lblTitle->font().pointSizeF(), 15.75);
     QVERIFY(about->cmdOK->isDefault());
+    QCOMPARE(about->lblFolder->toolTip(), QDir::toNativeSeparators(w.programFolder.path()));
+    QVERIFY(about->lblFolder->text().startsWith("Your files: "));
+    QVERIFY(!about->lblFolder->geometry().intersects(about->cmdOK->geometry()));
     for (QLabel* line : about->lblDescription)
         QVERIFY(!line->text().isEmpty());
     // The grey line lies on top of the white one.
@@ -434,6 +438,17 @@ void DialogsTest::aboutTwiceIsOneBoxAndReopeningShowsTheSameTexts() {
     QCOMPARE(w->About_Box->windowTitle(), QStringLiteral("About Korvane"));
     QCOMPARE(w->About_Box->lblVersion->text(), QStringLiteral("Version 2.1.1"));
     QCOMPARE(w->About_Box->lblTitle->text(), QStringLiteral("Korvane"));
+}
+
+void DialogsTest::longFolderIsShortenedInTheMiddleToFit() {
+    const QFontMetrics metrics(QFont(QStringLiteral("Arial"), 8));
+    const QString shortFolder = QStringLiteral("/home/track/.local/share/korvane");
+    QCOMPARE(yourFilesText(shortFolder, metrics, 400), "Your files: " + shortFolder);
+    const QString longFolder = "/home/" + QString(200, 'x') + "/.local/share/korvane";
+    const QString shown = yourFilesText(longFolder, metrics, 272);
+    QVERIFY(metrics.horizontalAdvance(shown) <= 272);
+    QVERIFY(shown.startsWith("Your files: /home/"));
+    QVERIFY(shown.endsWith("share/korvane"));
 }
 
 // With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves login.png and about.png there.

@@ -4,6 +4,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
+#include "dialogs/frmPasswords.h"
 #include "sequence/trigger_table.h"
 #include "tests/support/test_rig.h"
 
@@ -443,8 +444,12 @@ void MainWindowTest::everyCaptionFitsItsControl() {
     w->Log_In_Click();
     w->About_Click();
     w->Debug_io_Click();
+    w->Passwords_Click();
     clipped << clippedCaptions(w->Login_Dialog.data()) << clippedCaptions(w->About_Box.data())
-            << clippedCaptions(w->Debug_Window.data());
+            << clippedCaptions(w->Debug_Window.data())
+            << clippedCaptions(w->Passwords_Window.data());
+    w->Login_Dialog->cmdOK->setText(QStringLiteral("Wait 30 s")); // the longest lock-out
+    clipped << clippedCaptions(w->Login_Dialog.data());
     clipped.removeDuplicates();
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
     QCOMPARE(QFontInfo(w->Frame3->font()).family(), QStringLiteral("Liberation Sans"));

@@ -68,7 +68,7 @@ void frmUSB_Main::Passwords_Click() {
 }
 
 void frmUSB_Main::About_Click() {
-    showOnce(About_Box, [this] { return new frmAbout(this); });
+    showOnce(About_Box, [this] { return new frmAbout(programFolder(), this); });
 }
 
 void frmUSB_Main::Exit_Click() {
