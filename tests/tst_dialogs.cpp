@@ -4,6 +4,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
+#include "dialogs/frmPasswords.h"
 #include "tests/support/test_rig.h"
 
 #include <QAction>
@@ -451,7 +452,8 @@ void DialogsTest::longFolderIsShortenedInTheMiddleToFit() {
     QVERIFY(shown.endsWith("share/korvane"));
 }
 
-// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves login.png and about.png there.
+// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves login.png, about.png and
+// passwords.png there.
 void DialogsTest::screenshots() {
     const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
     if (folder.isEmpty())
@@ -460,12 +462,19 @@ void DialogsTest::screenshots() {
     WindowUnderTest w(rig);
     w->Log_In_Click();
     QTest::keyClicks(w->Login_Dialog->txtPassword, QStringLiteral("plum"));
-    w->About_Click();
-    QVERIFY(QTest::qWaitForWindowExposed(w->About_Box));
+    // The folder a track's user has, not the test's own.
+    auto* about = new frmAbout(QStringLiteral("/home/track/.local/share/korvane"), w.window.get());
+    about->show();
+    w->Passwords_Click();
+    QTest::keyClicks(w->Passwords_Window->New_password, QStringLiteral("start gate"));
+    QTest::keyClicks(w->Passwords_Window->Again, QStringLiteral("start gate"));
+    QVERIFY(QTest::qWaitForWindowExposed(about));
     QVERIFY(QTest::qWaitForWindowExposed(w->Login_Dialog));
+    QVERIFY(QTest::qWaitForWindowExposed(w->Passwords_Window));
     QTest::qWait(200);
     QVERIFY(w->Login_Dialog->grab().save(QDir(folder).filePath("login.png")));
-    QVERIFY(w->About_Box->grab().save(QDir(folder).filePath("about.png")));
+    QVERIFY(about->grab().save(QDir(folder).filePath("about.png")));
+    QVERIFY(w->Passwords_Window->grab().save(QDir(folder).filePath("passwords.png")));
 }
 
 QTEST_MAIN(DialogsTest)

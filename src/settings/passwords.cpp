@@ -9,6 +9,7 @@
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <array>
 
 namespace korvane::passwords {
