@@ -88,11 +88,8 @@ private slots:
     void damagedEntryLeavesItsOriginalPasswordStanding();
     void savingOverADamagedFileKeepsTheUsableEntry();
     void failedSaveLeavesThePreviousFileWhole();
-    void newPasswordMustBeTypedTwiceAndLongEnough_data();
-    void newPasswordMustBeTypedTwiceAndLongEnough();
     void wrongTriesWaitLongerAndLonger();
 
-    void jobAnswersOnItsOwnersThreadWhileTheEventLoopRuns();
     void destroyingABusyJobWaitsAndNeverAnswers();
 
     void administratorChangesTheLogInPassword();
@@ -246,41 +243,6 @@ void PasswordsTest::failedSaveLeavesThePreviousFileWhole() {
     QVERIFY(passwords::checkPassword(path, Role::Login, "track-day"));
 }
 
-void PasswordsTest::newPasswordMustBeTypedTwiceAndLongEnough_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("again");
-    QTest::addColumn<QString>("problem"); // empty: taken
-    QTest::newRow("same twice") << "gate"
-                                << "gate"
-                                << "";
-    QTest::newRow("blanks count") << " a b "
-                                  << " a b "
-                                  << "";
-    QTest::newRow("differ") << "gate"
-                            << "Gate"
-                            << "The two entries differ";
-    QTest::newRow("second empty") << "gate"
-                                  << ""
-                                  << "The two entries differ";
-    QTest::newRow("too short") << "abc"
-                               << "abc"
-                               << "at least 4 characters";
-    QTest::newRow("empty") << ""
-                           << ""
-                           << "at least 4 characters";
-}
-
-void PasswordsTest::newPasswordMustBeTypedTwiceAndLongEnough() {
-    QFETCH(QString, typed);
-    QFETCH(QString, again);
-    QFETCH(QString, problem);
-    const QString said = passwords::newPasswordProblem(typed, again);
-    if (problem.isEmpty())
-        QVERIFY(said.isEmpty());
-    else
-        QVERIFY2(said.contains(problem), qPrintable(said));
-}
-
 void PasswordsTest::wrongTriesWaitLongerAndLonger() {
     passwords::WrongTries tries;
     QList<qint64> waits;
@@ -291,34 +253,6 @@ void PasswordsTest::wrongTriesWaitLongerAndLonger() {
         QCOMPARE(tries.noteWrong().count(), 30);
     tries.noteRight();
     QCOMPARE(tries.noteWrong().count(), 0);
-}
-
-void PasswordsTest::jobAnswersOnItsOwnersThreadWhileTheEventLoopRuns() {
-    BackgroundJob job;
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
-    ticker.start(5);
-    std::optional<bool> result;
-    QThread* answeredOn = nullptr;
-    QVERIFY(job.start(
-        [] {
-            QThread::msleep(300);
-            return true;
-        },
-        [&](bool r) {
-            result = r;
-            answeredOn = QThread::currentThread();
-        }));
-    QVERIFY(job.busy());
-    QVERIFY(!job.start([] { return false; }, [&](bool) { result = false; }));
-    QTRY_VERIFY(result.has_value());
-    QCOMPARE(*result, true);
-    QCOMPARE(answeredOn, QThread::currentThread());
-    QVERIFY(ticks >= 5);
-    QVERIFY(!job.busy());
-    QVERIFY(job.start([] { return false; }, [&](bool r) { result = r; }));
-    QTRY_COMPARE(*result, false);
 }
 
 void PasswordsTest::destroyingABusyJobWaitsAndNeverAnswers() {
