@@ -129,6 +129,9 @@ void AdditionDialogsTest::logShowsTheNewestStartsFirstAndRereadsWhenShown() {
     QCOMPARE(log.Starts->item(49, 4)->text(), QStringLiteral("10"));
     QVERIFY(!(log.Starts->item(0, 4)->flags() & Qt::ItemIsEditable));
     QCOMPARE(log.Note->text(), QStringLiteral("The last 50 starts in starts.csv, newest first."));
+    // The folder, for the operator who wants the file itself.
+    QCOMPARE(log.Folder->text(), "Your files: " + QDir::toNativeSeparators(dir.path()));
+    QVERIFY(log.Folder->textInteractionFlags() & Qt::TextSelectableByMouse);
 
     log.cmdClose->click();
     QVERIFY(startlog::appendStart(path, startNumber(60)));

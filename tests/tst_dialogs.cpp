@@ -4,6 +4,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
+#include "dialogs/frmPasswords.h"
 #include "tests/support/test_rig.h"
 
 #include <QAction>
@@ -31,10 +32,16 @@ Password_Dialog* openDialog(WindowUnderTest& w, bool exitDialog) {
     return w->loginDialog.data();
 }
 
+// OK's answer comes from a check off the window thread.
+bool answered(Password_Dialog* dialog) {
+    return QTest::qWaitFor([dialog] { return !dialog->Checking(); }, 10000);
+}
+
 void logIn(WindowUnderTest& w) {
     w->Log_In_Click();
     QTest::keyClicks(w->loginDialog->txtPassword, QStringLiteral("plumtree"));
     w->loginDialog->cmdOK->click();
+    QVERIFY(answered(w->loginDialog));
 }
 
 // Records, in order, the changes the administrator mode makes to the main window.
@@ -109,6 +116,7 @@ private slots:
     void aboutBoxClosesWithOkEnterAndEsc_data();
     void aboutBoxClosesWithOkEnterAndEsc();
     void aboutTwiceIsOneBoxAndReopeningShowsTheSameTexts();
+    void longFolderIsShortenedInTheMiddleToFit();
 
     void screenshots();
 };
@@ -171,6 +179,7 @@ void DialogsTest::passwordMustMatchWholeAndCaseSensitive() {
     QTest::keyClicks(dialog->txtPassword, typed);
     QCOMPARE(dialog->txtPassword->text(), typed);
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    QVERIFY(answered(dialog));
 
     if (accepted) {
         QVERIFY(recorder.messages.isEmpty());
@@ -206,6 +215,7 @@ void DialogsTest::wrongEntryIsSelectedSoTheRightOneReplacesIt() {
     dialog->txtPassword->setCursorPosition(3); // anywhere: the reaction selects it all
     dialog->cmdOK->setFocus();
     QTest::mouseClick(dialog->cmdOK, Qt::LeftButton);
+    QVERIFY(answered(dialog));
     QCOMPARE(recorder.messages.size(), 1);
 
     QVERIFY(dialog->txtPassword->hasFocus());
@@ -215,6 +225,7 @@ void DialogsTest::wrongEntryIsSelectedSoTheRightOneReplacesIt() {
     QTest::keyClicks(dialog->txtPassword, QStringLiteral("plumtree"));
     QCOMPARE(dialog->txtPassword->text(), QStringLiteral("plumtree"));
     QTest::keyClick(dialog->txtPassword, Qt::Key_Return); // Enter presses OK
+    QVERIFY(answered(dialog));
     QCOMPARE(recorder.messages.size(), 1);
     QCOMPARE(w->Log_In->text(), QStringLiteral("Log Out"));
     QVERIFY(!dialog->isVisible());
@@ -228,6 +239,7 @@ void DialogsTest::cancelThenLogInAgainShowsAnEmptyBoxAtTheSamePlace() {
     QPointer<frmLogin> dialog = w->loginDialog;
     QTest::keyClicks(dialog->txtPassword, QStringLiteral("wrong"));
     dialog->cmdOK->click();
+    QVERIFY(answered(dialog));
     QTest::keyClick(dialog, Qt::Key_Escape); // Esc presses Cancel
     QVERIFY(!dialog->isVisible());
     QVERIFY(!dialog->LoginSucceeded);
@@ -269,6 +281,7 @@ void DialogsTest::logInAndLogOutChangeTheControlsInOrder() {
 
     QTest::keyClicks(w->loginDialog->txtPassword, QStringLiteral("plumtree"));
     w->loginDialog->cmdOK->click();
+    QVERIFY(answered(w->loginDialog));
     QCOMPARE(log.entries,
              QStringList({"Debug_io enabled", "Gate_timing0 enabled", "Gate_timing1 enabled",
                           "Gate_timing2 enabled", "Gate_timing3 enabled", "HScroll1 enabled",
@@ -341,7 +354,8 @@ void DialogsTest::exitPasswordEndsAtOnceAndSendsNothingMore() {
     w->Exit->trigger();
     QTest::keyClicks(w->logoutDialog->txtPassword, QStringLiteral("QMWZ"));
     QTest::keyClick(w->logoutDialog->txtPassword, Qt::Key_Return);
-    QVERIFY(w.ended); // during the click, not later
+    QVERIFY(answered(w->logoutDialog));
+    QVERIFY(w.ended); // with the answer, before anything else runs
     QVERIFY(w->logoutDialog->LogoutSucceeded);
     QVERIFY(!w->logoutDialog->isVisible());
     QTest::qWait(500);
@@ -364,6 +378,7 @@ void DialogsTest::exitLogsTheStartAndFreesThePort() {
     (*w)->Exit->trigger();
     QTest::keyClicks((*w)->logoutDialog->txtPassword, QStringLiteral("QMWZ"));
     QTest::keyClick((*w)->logoutDialog->txtPassword, Qt::Key_Return);
+    QVERIFY(answered((*w)->logoutDialog));
     const QString log = startlog::startLogPathFor(w->programFolder.path());
     const startlog::RecentStarts starts = startlog::readRecentStarts(log, 5);
     QCOMPARE(starts.records.size(), 1);
@@ -387,6 +402,7 @@ void DialogsTest::closeBoxAsksForTheExitPassword() {
     QCOMPARE(w->findChildren<frmLogout*>().size(), 1);
     QTest::keyClicks(w->logoutDialog->txtPassword, QStringLiteral("QMWZ"));
     w->logoutDialog->cmdOK->click();
+    QVERIFY(answered(w->logoutDialog));
     QVERIFY(w.ended);
 }
 
@@ -406,6 +422,9 @@ void DialogsTest::aboutBoxShowsTitleAndVersion() {
     QVERIFY(about->lblTitle->font().italic());
     QCOMPARE(about->lblTitle->font().pointSizeF(), 15.75);
     QVERIFY(about->cmdOK->isDefault());
+    QCOMPARE(about->lblFolder->toolTip(), QDir::toNativeSeparators(w.programFolder.path()));
+    QVERIFY(about->lblFolder->text().startsWith("Your files: "));
+    QVERIFY(!about->lblFolder->geometry().intersects(about->cmdOK->geometry()));
     for (QLabel* line : about->lblDescription)
         QVERIFY(!line->text().isEmpty());
     // The grey line lies on top of the white one.
@@ -456,7 +475,19 @@ void DialogsTest::aboutTwiceIsOneBoxAndReopeningShowsTheSameTexts() {
     QCOMPARE(w->aboutBox->lblTitle->text(), QStringLiteral("Korvane"));
 }
 
-// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves login.png and about.png there.
+void DialogsTest::longFolderIsShortenedInTheMiddleToFit() {
+    const QFontMetrics metrics(QFont(QStringLiteral("Arial"), 8));
+    const QString shortFolder = QStringLiteral("/home/track/.local/share/korvane");
+    QCOMPARE(yourFilesText(shortFolder, metrics, 400), "Your files: " + shortFolder);
+    const QString longFolder = "/home/" + QString(200, 'x') + "/.local/share/korvane";
+    const QString shown = yourFilesText(longFolder, metrics, 272);
+    QVERIFY(metrics.horizontalAdvance(shown) <= 272);
+    QVERIFY(shown.startsWith("Your files: /home/"));
+    QVERIFY(shown.endsWith("share/korvane"));
+}
+
+// With KORVANE_SCREENSHOT_DIR set (under Xvfb), saves login.png, about.png and
+// passwords.png there.
 void DialogsTest::screenshots() {
     const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
     if (folder.isEmpty())
@@ -465,12 +496,19 @@ void DialogsTest::screenshots() {
     WindowUnderTest w(rig);
     w->Log_In_Click();
     QTest::keyClicks(w->loginDialog->txtPassword, QStringLiteral("plum"));
-    w->About_Click();
-    QVERIFY(QTest::qWaitForWindowExposed(w->aboutBox));
+    // The folder a track's user has, not the test's own.
+    auto* about = new frmAbout(QStringLiteral("/home/track/.local/share/korvane"), w.window.get());
+    about->show();
+    w->passwordsClick();
+    QTest::keyClicks(w->passwordsWindow->New_password, QStringLiteral("start gate"));
+    QTest::keyClicks(w->passwordsWindow->Again, QStringLiteral("start gate"));
+    QVERIFY(QTest::qWaitForWindowExposed(about));
     QVERIFY(QTest::qWaitForWindowExposed(w->loginDialog));
+    QVERIFY(QTest::qWaitForWindowExposed(w->passwordsWindow));
     QTest::qWait(200);
     QVERIFY(w->loginDialog->grab().save(QDir(folder).filePath("login.png")));
-    QVERIFY(w->aboutBox->grab().save(QDir(folder).filePath("about.png")));
+    QVERIFY(about->grab().save(QDir(folder).filePath("about.png")));
+    QVERIFY(w->passwordsWindow->grab().save(QDir(folder).filePath("passwords.png")));
 }
 
 QTEST_MAIN(DialogsTest)

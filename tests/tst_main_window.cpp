@@ -5,6 +5,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
+#include "dialogs/frmPasswords.h"
 #include "sequence/trigger_table.h"
 #include "sim/event_loop.h"
 #include "tests/support/test_rig.h"
@@ -438,8 +439,12 @@ void MainWindowTest::everyCaptionFitsItsControl() {
     w->Log_In_Click();
     w->About_Click();
     w->Debug_io_Click();
+    w->passwordsClick();
     clipped << clippedCaptions(w->loginDialog.data()) << clippedCaptions(w->aboutBox.data())
-            << clippedCaptions(w->debugWindow.data());
+            << clippedCaptions(w->debugWindow.data())
+            << clippedCaptions(w->passwordsWindow.data());
+    w->loginDialog->cmdOK->setText(QStringLiteral("Wait 30 s")); // the longest lock-out
+    clipped << clippedCaptions(w->loginDialog.data());
     clipped.removeDuplicates();
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
     QCOMPARE(QFontInfo(w->Frame3->font()).family(), QStringLiteral("Liberation Sans"));

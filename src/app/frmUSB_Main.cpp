@@ -168,6 +168,8 @@ void frmUSB_Main::buildMenus() {
     Debug_io->setEnabled(false);
     moreSettingsItem = admin->addAction(QStringLiteral("More settings"));
     moreSettingsItem->setEnabled(false);
+    passwordsItem = admin->addAction(QStringLiteral("Passwords"));
+    passwordsItem->setEnabled(false);
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
     Veiw_Timer = options->addAction(QStringLiteral("Veiw Race Time"));
@@ -222,6 +224,7 @@ void frmUSB_Main::wireEvents() {
     connect(moreSettingsItem, &QAction::triggered, this, &frmUSB_Main::moreSettingsClick);
     connect(startLogItem, &QAction::triggered, this, &frmUSB_Main::startLogClick);
     connect(testSoundItem, &QAction::triggered, this, &frmUSB_Main::testSound);
+    connect(passwordsItem, &QAction::triggered, this, &frmUSB_Main::passwordsClick);
 
     const std::tuple<StartStep, QTimer*, void (frmUSB_Main::*)()> steps[] = {
         {StartStep::HoldOff, &Gate_up_timer, &frmUSB_Main::Gate_up_timer_Timer},

@@ -34,6 +34,7 @@ class frmDebug_window;
 class frmLogin;
 class frmLogout;
 class frmMore_settings;
+class frmPasswords;
 class frmStart_log;
 
 // The operator's console. It shows a start (StartSequence holds it) and the module's link
@@ -96,7 +97,9 @@ public:
     // What the last load made of config.dat; a save that replaces a file that did not
     // load whole keeps a copy of it first.
     config::LoadOutcome settingsLoad;
-    // What the operator is told at start-up about the settings; empty when nothing.
+    // What the operator is told at start-up about the settings: a file that did not load
+    // whole, outputs that share a line, passwords that went back to their original.
+    // Empty when there is nothing to tell.
     QString settingsReport() const;
     void loadMoreSettings();
     // What each module line is wired to, as the settings in force say.
@@ -122,6 +125,7 @@ public:
     void Exit_Click();
     void moreSettingsClick();
     void startLogClick();
+    void passwordsClick();
     // Unlocks (or locks) the settings controls and the administrator's menu items.
     void setAdministrator(bool on);
     bool administrator() const { return administrator_; }
@@ -156,6 +160,7 @@ public:
     QAction* About = nullptr;
     QAction* Exit = nullptr;             // asks for the exit password
     QAction* moreSettingsItem = nullptr; // Admin: random start and the start pulse
+    QAction* passwordsItem = nullptr;    // Admin: sets the log-in and exit passwords
     QAction* startLogItem = nullptr;     // Options: the recent starts
     QAction* testSoundItem = nullptr;    // Options: "Test sound", at rest only
 
@@ -194,6 +199,7 @@ public:
     QPointer<frmDebug_window> debugWindow;
     QPointer<frmMore_settings> moreSettingsWindow;
     QPointer<frmStart_log> startLogWindow;
+    QPointer<frmPasswords> passwordsWindow;
 
     // Ends the program; tests replace it.
     std::function<void()> endProgram;

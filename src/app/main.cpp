@@ -1,9 +1,21 @@
+#include "app/command_line.h"
 #include "app/frmUSB_Main.h"
 #include "app/log_file.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
+    // Before QApplication: --help and --version need no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto answer = korvane::answerCommandLine(arguments)) {
+        std::fputs(answer->text.toLocal8Bit().constData(), answer->toStdout ? stdout : stderr);
+        return answer->exitCode;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     const QString programFolder = QCoreApplication::applicationDirPath();

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/design_font.h"
 
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -37,13 +38,20 @@ QFrame* makeRule(QWidget* parent, const QRect& r, const QColor& colour) {
 
 } // namespace
 
+QString yourFilesText(const QString& folder, const QFontMetrics& metrics, int width) {
+    const QString lead = QStringLiteral("Your files: ");
+    return lead +
+           metrics.elidedText(folder, Qt::ElideMiddle, width - metrics.horizontalAdvance(lead));
+}
+
 QString versionText(int major, int minor, int revision) {
     return QStringLiteral("Version %1.%2.%3").arg(major).arg(minor).arg(revision);
 }
 
-frmAbout::frmAbout(QWidget* parent)
+frmAbout::frmAbout(QString programFolder, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , programFolder_(std::move(programFolder)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("About Korvane"));
     setFont(arial(8.25));
@@ -67,6 +75,9 @@ void frmAbout::Build_Controls() {
     // The grey line lies on the upper pixel of the white one.
     Line1[0] = makeRule(this, {0, 128, 386, 2}, Qt::white);
     Line1[1] = makeRule(this, {0, 128, 387, 1}, QColor(128, 128, 128));
+    lblFolder = makeLabel(this, {8, 140, 272, 15}, arial(8.25), false);
+    lblFolder->setTextFormat(Qt::PlainText);
+    lblFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setGeometry(288, 136, 84, 23);
     cmdOK->setDefault(true);
@@ -77,6 +88,9 @@ void frmAbout::Form_Load() {
     lblVersion->setText(
         versionText(KORVANE_VERSION_MAJOR, KORVANE_VERSION_MINOR, KORVANE_VERSION_PATCH));
     lblTitle->setText(Application_Title);
+    const QString folder = QDir::toNativeSeparators(programFolder_);
+    lblFolder->setText(yourFilesText(folder, lblFolder->fontMetrics(), lblFolder->width()));
+    lblFolder->setToolTip(folder);
 }
 
 void frmAbout::cmdOK_Click() {

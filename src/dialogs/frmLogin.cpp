@@ -4,19 +4,12 @@
 
 namespace korvane {
 
-namespace {
-const QString Login_Password = QStringLiteral("plumtree");
-}
-
 frmLogin::frmLogin(frmUSB_Main& main)
-    : Password_Dialog(QStringLiteral("Login"), &main)
+    : Password_Dialog(QStringLiteral("Login"), passwords::Role::Login,
+                      passwords::passwordsPathFor(main.programFolder()), &main)
     , main_(main) {}
 
-void frmLogin::cmdOK_Click() {
-    if (!Password_Matches(Login_Password)) {
-        Wrong_Password();
-        return;
-    }
+void frmLogin::Right_Password() {
     LoginSucceeded = true;
     main_.setAdministrator(true);
     Empty_And_Hide();

@@ -14,8 +14,10 @@ public:
 
     bool LoginSucceeded = false;
 
-    void cmdOK_Click() override;
     void cmdCancel_Click() override;
+
+protected:
+    void Right_Password() override;
 
 private:
     frmUSB_Main& main_;

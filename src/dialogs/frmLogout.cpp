@@ -6,19 +6,12 @@
 
 namespace korvane {
 
-namespace {
-const QString Exit_Password = QStringLiteral("QMWZ");
-}
-
 frmLogout::frmLogout(frmUSB_Main& main)
-    : Password_Dialog(QStringLiteral("Log out"), &main)
+    : Password_Dialog(QStringLiteral("Log out"), passwords::Role::Exit,
+                      passwords::passwordsPathFor(main.programFolder()), &main)
     , main_(main) {}
 
-void frmLogout::cmdOK_Click() {
-    if (!Password_Matches(Exit_Password)) {
-        Wrong_Password();
-        return;
-    }
+void frmLogout::Right_Password() {
     txtPassword->clear();
     LogoutSucceeded = true;
     hide();

@@ -1,6 +1,7 @@
 #include "dialogs/frmStart_log.h"
 
 #include "app/design_font.h"
+#include "dialogs/frmAbout.h"
 #include "sequence/start_log.h"
 
 #include <QDir>
@@ -67,7 +68,7 @@ frmStart_log::frmStart_log(QString logPath, QWidget* parent)
 }
 
 void frmStart_log::Build_Controls() {
-    setFixedSize(820, 440);
+    setFixedSize(820, 448);
     Starts = new QTableWidget(0, startlog::Column_Count, this);
     Starts->setGeometry(8, 8, 804, 384);
     Starts->setHorizontalHeaderLabels(startlog::columnTitles());
@@ -79,11 +80,19 @@ void frmStart_log::Build_Controls() {
 
     Note = new QLabel(this);
     Note->setTextFormat(Qt::PlainText);
-    Note->setGeometry(8, 404, 700, 17);
+    Note->setGeometry(8, 400, 700, 17);
     Note->setToolTip(QDir::toNativeSeparators(logPath_));
 
+    Folder = new QLabel(this);
+    Folder->setTextFormat(Qt::PlainText);
+    Folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Folder->setGeometry(8, 420, 700, 17);
+    const QString folder = QDir::toNativeSeparators(QFileInfo(logPath_).absolutePath());
+    Folder->setText(yourFilesText(folder, Folder->fontMetrics(), Folder->width()));
+    Folder->setToolTip(folder);
+
     cmdClose = new QPushButton(QStringLiteral("Close"), this);
-    cmdClose->setGeometry(728, 400, 84, 26);
+    cmdClose->setGeometry(728, 408, 84, 26);
     cmdClose->setDefault(true);
 }
 

@@ -9,7 +9,7 @@ class QTableWidget;
 namespace korvane {
 
 // "Start log": the most recent starts from starts.csv at `logPath`, newest first, in a
-// table nobody can edit. Each showing reads the file again.
+// table nobody can edit, and the folder the file is in. Each showing reads the file again.
 class frmStart_log : public QDialog {
     Q_OBJECT
 public:
@@ -22,6 +22,7 @@ public:
 
     QTableWidget* Starts = nullptr; // one row per start, the columns of starts.csv
     QLabel* Note = nullptr;         // what was shown, or why nothing was
+    QLabel* Folder = nullptr;       // "Your files: " and the folder of starts.csv
     QPushButton* cmdClose = nullptr;
 
 protected:

@@ -6,6 +6,7 @@
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
 #include "dialogs/frmMore_settings.h"
+#include "dialogs/frmPasswords.h"
 #include "dialogs/frmStart_log.h"
 
 #include <QAction>
@@ -38,6 +39,8 @@ void frmUSB_Main::Log_In_Click() {
     // Never left open without an administrator.
     if (moreSettingsWindow)
         moreSettingsWindow->close();
+    if (passwordsWindow)
+        passwordsWindow->close();
     if (debugWindow)
         debugWindow->close();
 }
@@ -48,6 +51,7 @@ void frmUSB_Main::setAdministrator(bool on) {
     administrator_ = on;
     Debug_io->setEnabled(on);
     moreSettingsItem->setEnabled(on);
+    passwordsItem->setEnabled(on);
     render(); // the gate-timing options, unless a start runs
     HScroll1->setEnabled(on);
     Save_Settings->setVisible(on);
@@ -76,8 +80,14 @@ void frmUSB_Main::startLogClick() {
              [this] { return new frmStart_log(startlog::startLogPathFor(programFolder()), this); });
 }
 
+void frmUSB_Main::passwordsClick() {
+    showOnce(passwordsWindow, [this] {
+        return new frmPasswords(passwords::passwordsPathFor(programFolder()), this);
+    });
+}
+
 void frmUSB_Main::About_Click() {
-    showOnce(aboutBox, [this] { return new frmAbout(this); });
+    showOnce(aboutBox, [this] { return new frmAbout(programFolder(), this); });
 }
 
 void frmUSB_Main::Exit_Click() {

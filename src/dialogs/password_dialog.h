@@ -1,6 +1,11 @@
 #pragma once
 
+#include "settings/background_job.h"
+#include "settings/passwords.h"
+
+#include <QDeadlineTimer>
 #include <QDialog>
+#include <QTimer>
 
 class QLabel;
 class QLineEdit;
@@ -10,6 +15,11 @@ namespace korvane {
 
 // The layout and the wrong-password reaction shared by the log-in and the exit dialog.
 // The dialog is created once and afterwards only hidden and shown again.
+//
+// OK checks the typed password against passwords.dat off the window thread (a key
+// derivation takes a few hundred milliseconds, and a start's steps run on that thread);
+// OK is disabled until the answer comes. After a few wrong tries each further wrong try
+// locks OK for longer: the button counts the seconds down ("Wait 4 s").
 class Password_Dialog : public QDialog {
     Q_OBJECT
 public:
@@ -18,26 +28,44 @@ public:
     QPushButton* cmdOK = nullptr;     // default button: Enter
     QPushButton* cmdCancel = nullptr; // cancel button: Esc and the close box
 
-    virtual void cmdOK_Click() = 0;
+    // Checks the typed text; the answer comes later, to Right_Password or the
+    // wrong-password reaction. Does nothing while a check is under way or OK is locked.
+    void cmdOK_Click();
     virtual void cmdCancel_Click() = 0;
 
     // Esc and the close box run the Cancel handler.
     void reject() override { cmdCancel_Click(); }
 
-protected:
-    Password_Dialog(const QString& caption, QWidget* parent);
+    // A check is under way.
+    bool Checking() const { return Check_.busy(); }
 
+protected:
+    Password_Dialog(const QString& caption, passwords::Role role, QString passwordsPath,
+                    QWidget* parent);
+
+    // The typed password was right.
+    virtual void Right_Password() = 0;
     // Topmost, top-left corner at (50, 50), size kept.
     void Form_Load();
-    // The whole text, case-sensitive, nothing trimmed; an empty box never matches.
-    bool Password_Matches(const QString& password) const;
-    // Message, then focus to the box with its whole text selected, so that the next
-    // character typed replaces the wrong entry.
-    void Wrong_Password();
+    // Empties the box and hides; an answer still to come is dropped.
     void Empty_And_Hide();
 
 private:
     void Build_Controls();
+    void Answer(int number, bool right);
+    // Message, then focus to the box with its whole text selected, so that the next
+    // character typed replaces the wrong entry.
+    void Wrong_Password();
+    void Lockout_Tick();
+
+    passwords::Role role_;
+    QString passwordsPath_;
+    BackgroundJob Check_;
+    int Check_Number_ = 0;    // the check whose answer is awaited
+    int Dropped_Checks_ = -1; // answers of checks up to this number are dropped
+    passwords::WrongTries Wrong_Tries_;
+    QDeadlineTimer Locked_Until_;
+    QTimer Lockout_Timer_; // counts the lock-out down on OK's caption
 };
 
 } // namespace korvane

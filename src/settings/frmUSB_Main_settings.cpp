@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/message_box.h"
+#include "settings/passwords.h"
 
 #include <QAction>
 #include <QDir>
@@ -166,6 +167,8 @@ QString frmUSB_Main::settingsReport() const {
         said << QStringLiteral("In %1: %2")
                     .arg(QDir::toNativeSeparators(config::moreSettingsPathFor(programFolder_)),
                          moreSettingsProblems.join(QLatin1Char(' ')));
+    // Read here, once at start-up: each check reads the file again anyway.
+    said << passwords::passwordsReport(passwords::passwordsPathFor(programFolder_));
     said.removeAll(QString());
     return said.join(QStringLiteral("\n\n"));
 }
