@@ -11,7 +11,7 @@
 #include "app/frmUSB_Main.h"
 #include "app/lamp.h"
 #include "app/message_box.h"
-#include "dialogs/frmStart_log.h"
+#include "dialogs/start_log_dialog.h"
 #include "sequence/start_sounds.h"
 #include "sequence/trigger_table.h"
 #include "settings/config_file.h"

@@ -1,6 +1,6 @@
 // The "More settings" and "Start log" windows on their own, on files in a private folder.
-#include "dialogs/frmMore_settings.h"
-#include "dialogs/frmStart_log.h"
+#include "dialogs/more_settings_dialog.h"
+#include "dialogs/start_log_dialog.h"
 #include "sequence/start_log.h"
 #include "tests/support/files.h"
 #include "tests/support/test_rig.h"
@@ -73,16 +73,16 @@ void AdditionDialogsTest::refusedOkStaysOpenAndWritesNothing() {
     test::placeFile(path, folderInTheWay ? "<folder>" : "[start_pulse]\nline=7\n");
     const QByteArray before = test::fileContents(path);
 
-    frmMore_settings dialog(path, Track_Outputs);
-    QSignalSpy saved(&dialog, &frmMore_settings::Settings_Saved);
+    MoreSettingsDialog dialog(path, Track_Outputs);
+    QSignalSpy saved(&dialog, &MoreSettingsDialog::settingsSaved);
     dialog.show();
-    dialog.Pulse_line->setCurrentIndex(lineItem);
+    dialog.pulseLine->setCurrentIndex(lineItem);
     test::MessageRecorder messages;
     dialog.cmdOK->click();
     QCOMPARE(messages.messages.size(), 1);
     QVERIFY2(messages.messages[0].text.contains(said), qPrintable(messages.messages[0].text));
     QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.Pulse_line->currentIndex(), lineItem);
+    QCOMPARE(dialog.pulseLine->currentIndex(), lineItem);
     QCOMPARE(saved.count(), 0);
     QCOMPARE(test::fileContents(path), before);
 }
@@ -90,13 +90,13 @@ void AdditionDialogsTest::refusedOkStaysOpenAndWritesNothing() {
 void AdditionDialogsTest::okSavesWhatTheLoaderReadsAndCancelLeavesTheFile() {
     QTemporaryDir dir;
     const QString path = config::moreSettingsPathFor(dir.path());
-    frmMore_settings dialog(path, Track_Outputs);
-    QSignalSpy saved(&dialog, &frmMore_settings::Settings_Saved);
+    MoreSettingsDialog dialog(path, Track_Outputs);
+    QSignalSpy saved(&dialog, &MoreSettingsDialog::settingsSaved);
     dialog.show();
-    QCOMPARE(dialog.Chosen_Settings(), config::MoreSettings{}); // no file: all off
-    dialog.Random_start->setChecked(true);
-    dialog.Pulse_line->setCurrentIndex(8);
-    dialog.Pulse_length->setValue(250);
+    QCOMPARE(dialog.chosenSettings(), config::MoreSettings{}); // no file: all off
+    dialog.randomStart->setChecked(true);
+    dialog.pulseLine->setCurrentIndex(8);
+    dialog.pulseLength->setValue(250);
     dialog.cmdOK->click();
 
     const config::MoreSettings chosen{true, 7, 250};
@@ -109,20 +109,20 @@ void AdditionDialogsTest::okSavesWhatTheLoaderReadsAndCancelLeavesTheFile() {
 
     // Cancel leaves the file, and the next showing reads it again.
     dialog.show();
-    dialog.Pulse_line->setCurrentIndex(0);
+    dialog.pulseLine->setCurrentIndex(0);
     dialog.cmdCancel->click();
     QVERIFY(!dialog.isVisible());
     QCOMPARE(config::loadMoreSettings(path).settings, chosen);
     dialog.show();
-    QCOMPARE(dialog.Chosen_Settings(), chosen);
+    QCOMPARE(dialog.chosenSettings(), chosen);
 }
 
 void AdditionDialogsTest::logShowsTheNewestStartsFirstAndRereadsWhenShown() {
     QTemporaryDir dir;
     const QString path = logWithStarts(dir, 60);
-    frmStart_log log(path);
+    StartLogDialog log(path);
     log.show();
-    QCOMPARE(log.Starts->rowCount(), frmStart_log::Starts_Shown);
+    QCOMPARE(log.Starts->rowCount(), StartLogDialog::Starts_Shown);
     QCOMPARE(log.Starts->horizontalHeaderItem(8)->text(), QStringLiteral("Race time (s)"));
     QCOMPARE(log.Starts->item(0, 0)->text(), QStringLiteral("2024-05-18 09:59:00"));
     QCOMPARE(log.Starts->item(0, 4)->text(), QStringLiteral("59"));
@@ -164,7 +164,7 @@ void AdditionDialogsTest::logSurvivesAMissingOrJunkFile() {
     QTemporaryDir dir;
     const QString path = startlog::startLogPathFor(dir.path());
     test::placeFile(path, file);
-    frmStart_log log(path);
+    StartLogDialog log(path);
     log.show();
     QCOMPARE(log.Starts->rowCount(), rows);
     QCOMPARE(log.Note->text(), note);
@@ -173,14 +173,14 @@ void AdditionDialogsTest::logSurvivesAMissingOrJunkFile() {
 
 void AdditionDialogsTest::everyCaptionFitsItsControl() {
     QTemporaryDir dir;
-    frmMore_settings settings(config::moreSettingsPathFor(dir.path()), Track_Outputs);
+    MoreSettingsDialog settings(config::moreSettingsPathFor(dir.path()), Track_Outputs);
     settings.show();
     QByteArray junk;
     for (int n = 0; n < 120; ++n)
         junk += startlog::recordLine(startNumber(n)) + "junk\n";
     const QString path = startlog::startLogPathFor(dir.path());
     test::writeFile(path, junk);
-    frmStart_log log(path);
+    StartLogDialog log(path);
     log.show();
     const QStringList clipped = test::clippedCaptions(&settings) + test::clippedCaptions(&log);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("\n"))));
@@ -192,11 +192,11 @@ void AdditionDialogsTest::screenshot() {
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
     QTemporaryDir dir;
-    frmMore_settings dialog(config::moreSettingsPathFor(dir.path()),
-                            config::OutputLines{0, 1, 2, 3});
+    MoreSettingsDialog dialog(config::moreSettingsPathFor(dir.path()),
+                              config::OutputLines{0, 1, 2, 3});
     dialog.show();
-    dialog.Random_start->setChecked(true);
-    dialog.Pulse_line->setCurrentIndex(5 + 1);
+    dialog.randomStart->setChecked(true);
+    dialog.pulseLine->setCurrentIndex(5 + 1);
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTest::qWait(200);
     QVERIFY(dialog.grab().save(QDir(folder).filePath("more-settings.png")));

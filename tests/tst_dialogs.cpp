@@ -4,7 +4,7 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
-#include "dialogs/frmPasswords.h"
+#include "dialogs/passwords_dialog.h"
 #include "tests/support/test_rig.h"
 
 #include <QAction>
@@ -34,7 +34,7 @@ Password_Dialog* openDialog(WindowUnderTest& w, bool exitDialog) {
 
 // OK's answer comes from a check off the window thread.
 bool answered(Password_Dialog* dialog) {
-    return QTest::qWaitFor([dialog] { return !dialog->Checking(); }, 10000);
+    return QTest::qWaitFor([dialog] { return !dialog->checking(); }, 10000);
 }
 
 void logIn(WindowUnderTest& w) {
@@ -500,8 +500,8 @@ void DialogsTest::screenshots() {
     auto* about = new frmAbout(QStringLiteral("/home/track/.local/share/korvane"), w.window.get());
     about->show();
     w->passwordsClick();
-    QTest::keyClicks(w->passwordsWindow->New_password, QStringLiteral("start gate"));
-    QTest::keyClicks(w->passwordsWindow->Again, QStringLiteral("start gate"));
+    QTest::keyClicks(w->passwordsWindow->newPassword, QStringLiteral("start gate"));
+    QTest::keyClicks(w->passwordsWindow->again, QStringLiteral("start gate"));
     QVERIFY(QTest::qWaitForWindowExposed(about));
     QVERIFY(QTest::qWaitForWindowExposed(w->loginDialog));
     QVERIFY(QTest::qWaitForWindowExposed(w->passwordsWindow));

@@ -5,7 +5,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
-#include "dialogs/frmPasswords.h"
+#include "dialogs/passwords_dialog.h"
 #include "sequence/trigger_table.h"
 #include "sim/event_loop.h"
 #include "tests/support/test_rig.h"
@@ -441,8 +441,7 @@ void MainWindowTest::everyCaptionFitsItsControl() {
     w->Debug_io_Click();
     w->passwordsClick();
     clipped << clippedCaptions(w->loginDialog.data()) << clippedCaptions(w->aboutBox.data())
-            << clippedCaptions(w->debugWindow.data())
-            << clippedCaptions(w->passwordsWindow.data());
+            << clippedCaptions(w->debugWindow.data()) << clippedCaptions(w->passwordsWindow.data());
     w->loginDialog->cmdOK->setText(QStringLiteral("Wait 30 s")); // the longest lock-out
     clipped << clippedCaptions(w->loginDialog.data());
     clipped.removeDuplicates();

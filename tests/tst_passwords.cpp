@@ -3,7 +3,7 @@
 // and the Passwords dialog on the real main window.
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
-#include "dialogs/frmPasswords.h"
+#include "dialogs/passwords_dialog.h"
 #include "settings/background_job.h"
 #include "settings/passwords.h"
 #include "tests/support/files.h"
@@ -46,7 +46,7 @@ QByteArray withGoodExit(const QByteArray& loginLine) {
 }
 
 bool answered(Password_Dialog* dialog) {
-    return QTest::qWaitFor([dialog] { return !dialog->Checking(); }, 20000);
+    return QTest::qWaitFor([dialog] { return !dialog->checking(); }, 20000);
 }
 
 // Types `typed` into the dialog and presses OK; true when the answer has come.
@@ -65,12 +65,12 @@ bool logIn(WindowUnderTest& w, const QString& password) {
 // Sets a password through the Passwords dialog; true when it was saved and closed.
 bool setPassword(WindowUnderTest& w, Role role, const QString& password) {
     w->passwordsItem->trigger();
-    QPointer<frmPasswords> dialog = w->passwordsWindow;
+    QPointer<PasswordsDialog> dialog = w->passwordsWindow;
     if (!dialog)
         return false;
-    (role == Role::Login ? dialog->Log_in_password : dialog->Exit_password)->setChecked(true);
-    QTest::keyClicks(dialog->New_password, password);
-    QTest::keyClicks(dialog->Again, password);
+    (role == Role::Login ? dialog->logInPassword : dialog->exitPassword)->setChecked(true);
+    QTest::keyClicks(dialog->newPassword, password);
+    QTest::keyClicks(dialog->again, password);
     dialog->cmdOK->click();
     return QTest::qWaitFor([&dialog] { return dialog.isNull(); }, 20000);
 }
@@ -319,15 +319,15 @@ void PasswordsTest::passwordsAreTheAdministratorsOnly() {
     QVERIFY(logIn(w, "plumtree"));
     QVERIFY(w->passwordsItem->isEnabled());
     w->passwordsItem->trigger();
-    QPointer<frmPasswords> dialog = w->passwordsWindow;
+    QPointer<PasswordsDialog> dialog = w->passwordsWindow;
     QVERIFY(dialog && dialog->isVisible());
-    QVERIFY(dialog->Log_in_password->isChecked());
-    QCOMPARE(dialog->New_password->echoMode(), QLineEdit::Password);
-    QCOMPARE(dialog->Again->echoMode(), QLineEdit::Password);
+    QVERIFY(dialog->logInPassword->isChecked());
+    QCOMPARE(dialog->newPassword->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog->again->echoMode(), QLineEdit::Password);
     w->passwordsItem->trigger();
-    QCOMPARE(w->findChildren<frmPasswords*>().size(), 1);
+    QCOMPARE(w->findChildren<PasswordsDialog*>().size(), 1);
 
-    QTest::keyClicks(dialog->New_password, "half typed");
+    QTest::keyClicks(dialog->newPassword, "half typed");
     w->Log_In->trigger(); // log out: the dialog goes, typed text and all
     QTRY_VERIFY(dialog.isNull());
     QVERIFY(!w->passwordsItem->isEnabled());
@@ -339,25 +339,25 @@ void PasswordsTest::differentOrShortEntriesAreRefusedAndNothingIsSaved() {
     MessageRecorder recorder;
     QVERIFY(logIn(w, "plumtree"));
     w->passwordsItem->trigger();
-    frmPasswords* dialog = w->passwordsWindow;
-    QTest::keyClicks(dialog->New_password, "start gate");
-    QTest::keyClicks(dialog->Again, "start gale");
+    PasswordsDialog* dialog = w->passwordsWindow;
+    QTest::keyClicks(dialog->newPassword, "start gate");
+    QTest::keyClicks(dialog->again, "start gale");
     dialog->cmdOK->click();
     QCOMPARE(recorder.messages.size(), 1);
     QVERIFY(recorder.messages[0].text.startsWith("The two entries differ"));
     QVERIFY(dialog->isVisible());
-    QVERIFY(!dialog->Saving());
-    QVERIFY(dialog->New_password->text().isEmpty());
-    QVERIFY(dialog->Again->text().isEmpty());
+    QVERIFY(!dialog->saving());
+    QVERIFY(dialog->newPassword->text().isEmpty());
+    QVERIFY(dialog->again->text().isEmpty());
 
-    QTest::keyClicks(dialog->New_password, "abc");
-    QTest::keyClicks(dialog->Again, "abc");
-    QTest::keyClick(dialog->Again, Qt::Key_Return);
+    QTest::keyClicks(dialog->newPassword, "abc");
+    QTest::keyClicks(dialog->again, "abc");
+    QTest::keyClick(dialog->again, Qt::Key_Return);
     QCOMPARE(recorder.messages.size(), 2);
     QVERIFY(recorder.messages[1].text.contains("at least 4 characters"));
     QVERIFY(!QFileInfo::exists(passwords::passwordsPathFor(w.programFolder.path())));
 
-    QPointer<frmPasswords> guard = dialog;
+    QPointer<PasswordsDialog> guard = dialog;
     QTest::keyClick(dialog, Qt::Key_Escape);
     QTRY_VERIFY(guard.isNull());
     QCOMPARE(recorder.messages.size(), 2);
@@ -382,7 +382,7 @@ void PasswordsTest::repeatedWrongTriesLockOkForLonger() {
     QTest::keyClicks(dialog->txtPassword, "plumtree");
     QTest::keyClick(dialog->txtPassword, Qt::Key_Return);
     dialog->cmdOK_Click();
-    QVERIFY(!dialog->Checking());
+    QVERIFY(!dialog->checking());
     QCOMPARE(recorder.messages.size(), 3);
     QCOMPARE(w->Log_In->text(), QStringLiteral("Log In"));
 
@@ -435,7 +435,7 @@ void PasswordsTest::checkNeverHoldsUpTheWindowThread() {
     w->Log_In_Click();
     QTest::keyClicks(w->loginDialog->txtPassword, "start gate 7");
     w->loginDialog->cmdOK->click();
-    QVERIFY(w->loginDialog->Checking());
+    QVERIFY(w->loginDialog->checking());
     QVERIFY(!w->loginDialog->cmdOK->isEnabled()); // no second try meanwhile
     QVERIFY(answered(w->loginDialog));
     // The derivation takes a good part of a second; the window thread ran all along.

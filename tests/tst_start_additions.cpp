@@ -1,8 +1,8 @@
 // Random start, the start pulse and the start log on the real window and module, with
 // the window's timers at test speed.
 #include "app/lamp.h"
-#include "dialogs/frmMore_settings.h"
-#include "dialogs/frmStart_log.h"
+#include "dialogs/more_settings_dialog.h"
+#include "dialogs/start_log_dialog.h"
 #include "sequence/start_log.h"
 #include "settings/more_settings.h"
 #include "tests/support/start_helpers.h"
@@ -107,7 +107,8 @@ void StartAdditionsTest::startPulseFollowsTheDropOnItsOwnLine() {
     QCOMPARE(outputs.at(drop + 1), QStringLiteral("H 05"));
     const qint64 on = rig.outputStampNs(QStringLiteral("H 05"));
     const qint64 off = rig.outputStampNs(QStringLiteral("L 05"));
-    QVERIFY2((off - on) / 1000000 >= 49 && (off - on) / 1000000 <= 120,
+    // Stamped where the module reads them: a byte delivered late shortens it a little.
+    QVERIFY2((off - on) / 1000000 >= 45 && (off - on) / 1000000 <= 120,
              qPrintable(QString::number((off - on) / 1000000)));
 }
 
@@ -193,11 +194,11 @@ void StartAdditionsTest::moreSettingsAreTheAdministratorsAndTakeEffect() {
     rig->setAdministrator(true); // as the log-in dialog's OK does
     QVERIFY(rig->moreSettingsItem->isEnabled());
     rig->moreSettingsClick();
-    frmMore_settings* dialog = rig->moreSettingsWindow;
+    MoreSettingsDialog* dialog = rig->moreSettingsWindow;
     QVERIFY(dialog);
-    dialog->Random_start->setChecked(true);
-    dialog->Pulse_line->setCurrentIndex(Pulse_Line + 1);
-    dialog->cmdOK_Click();
+    dialog->randomStart->setChecked(true);
+    dialog->pulseLine->setCurrentIndex(Pulse_Line + 1);
+    dialog->okClick();
     QVERIFY(rig->moreSettings.randomStart);
     QCOMPARE(rig->moreSettings.startPulseLine, qint16(Pulse_Line));
     // Logging out closes it.

@@ -33,9 +33,9 @@ class frmAbout;
 class frmDebug_window;
 class frmLogin;
 class frmLogout;
-class frmMore_settings;
-class frmPasswords;
-class frmStart_log;
+class MoreSettingsDialog;
+class PasswordsDialog;
+class StartLogDialog;
 
 // The operator's console. It shows a start (StartSequence holds it) and the module's link
 // (ModuleLink, on a thread of its own), forwards the operator's clicks and the module's
@@ -197,9 +197,9 @@ public:
     QPointer<frmLogout> logoutDialog;
     QPointer<frmAbout> aboutBox;
     QPointer<frmDebug_window> debugWindow;
-    QPointer<frmMore_settings> moreSettingsWindow;
-    QPointer<frmStart_log> startLogWindow;
-    QPointer<frmPasswords> passwordsWindow;
+    QPointer<MoreSettingsDialog> moreSettingsWindow;
+    QPointer<StartLogDialog> startLogWindow;
+    QPointer<PasswordsDialog> passwordsWindow;
 
     // Ends the program; tests replace it.
     std::function<void()> endProgram;

@@ -9,7 +9,7 @@ frmLogin::frmLogin(frmUSB_Main& main)
                       passwords::passwordsPathFor(main.programFolder()), &main)
     , main_(main) {}
 
-void frmLogin::Right_Password() {
+void frmLogin::rightPassword() {
     LoginSucceeded = true;
     main_.setAdministrator(true);
     Empty_And_Hide();

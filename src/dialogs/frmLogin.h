@@ -17,7 +17,7 @@ public:
     void cmdCancel_Click() override;
 
 protected:
-    void Right_Password() override;
+    void rightPassword() override;
 
 private:
     frmUSB_Main& main_;

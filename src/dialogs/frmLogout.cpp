@@ -11,7 +11,7 @@ frmLogout::frmLogout(frmUSB_Main& main)
                       passwords::passwordsPathFor(main.programFolder()), &main)
     , main_(main) {}
 
-void frmLogout::Right_Password() {
+void frmLogout::rightPassword() {
     txtPassword->clear();
     LogoutSucceeded = true;
     hide();

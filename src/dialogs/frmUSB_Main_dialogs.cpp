@@ -5,9 +5,9 @@
 #include "dialogs/frmDebug_window.h"
 #include "dialogs/frmLogin.h"
 #include "dialogs/frmLogout.h"
-#include "dialogs/frmMore_settings.h"
-#include "dialogs/frmPasswords.h"
-#include "dialogs/frmStart_log.h"
+#include "dialogs/more_settings_dialog.h"
+#include "dialogs/passwords_dialog.h"
+#include "dialogs/start_log_dialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -64,9 +64,9 @@ void frmUSB_Main::Debug_io_Click() {
 
 void frmUSB_Main::moreSettingsClick() {
     showOnce(moreSettingsWindow, [this] {
-        auto* dialog = new frmMore_settings(config::moreSettingsPathFor(programFolder()),
-                                            config::OutputLines{Gate, Red, Orange, Green}, this);
-        connect(dialog, &frmMore_settings::Settings_Saved, this,
+        auto* dialog = new MoreSettingsDialog(config::moreSettingsPathFor(programFolder()),
+                                              config::OutputLines{Gate, Red, Orange, Green}, this);
+        connect(dialog, &MoreSettingsDialog::settingsSaved, this,
                 [this](const config::MoreSettings& saved) {
                     moreSettings = saved;
                     pushSettings(); // for the next start: one under way keeps its own
@@ -76,13 +76,14 @@ void frmUSB_Main::moreSettingsClick() {
 }
 
 void frmUSB_Main::startLogClick() {
-    showOnce(startLogWindow,
-             [this] { return new frmStart_log(startlog::startLogPathFor(programFolder()), this); });
+    showOnce(startLogWindow, [this] {
+        return new StartLogDialog(startlog::startLogPathFor(programFolder()), this);
+    });
 }
 
 void frmUSB_Main::passwordsClick() {
     showOnce(passwordsWindow, [this] {
-        return new frmPasswords(passwords::passwordsPathFor(programFolder()), this);
+        return new PasswordsDialog(passwords::passwordsPathFor(programFolder()), this);
     });
 }
 

@@ -26,7 +26,7 @@ Password_Dialog::Password_Dialog(const QString& caption, passwords::Role role,
     connect(cmdOK, &QPushButton::clicked, this, &Password_Dialog::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &Password_Dialog::cmdCancel_Click);
     Lockout_Timer_.setInterval(200);
-    connect(&Lockout_Timer_, &QTimer::timeout, this, &Password_Dialog::Lockout_Tick);
+    connect(&Lockout_Timer_, &QTimer::timeout, this, &Password_Dialog::lockoutTick);
     Form_Load();
 }
 
@@ -62,7 +62,7 @@ void Password_Dialog::cmdOK_Click() {
     const QString path = passwordsPath_;
     const passwords::Role role = role_;
     const int number = Check_Number_ + 1;
-    if (!Check_.start([path, role, typed] { return passwords::checkPassword(path, role, typed); },
+    if (!check_.start([path, role, typed] { return passwords::checkPassword(path, role, typed); },
                       [this, number](bool right) { Answer(number, right); }))
         return;
     Check_Number_ = number;
@@ -78,21 +78,21 @@ void Password_Dialog::Answer(int number, bool right) {
         Locked_Until_.setRemainingTime(wait);
         Lockout_Timer_.start();
     }
-    Lockout_Tick();
+    lockoutTick();
     if (number <= Dropped_Checks_)
         return;
     if (right)
-        Right_Password();
+        rightPassword();
     else
         Wrong_Password();
 }
 
-void Password_Dialog::Lockout_Tick() {
+void Password_Dialog::lockoutTick() {
     const qint64 left = Locked_Until_.remainingTime();
     if (left <= 0) {
         Lockout_Timer_.stop();
         cmdOK->setText(Ok_Caption);
-        cmdOK->setEnabled(!Checking());
+        cmdOK->setEnabled(!checking());
         return;
     }
     cmdOK->setEnabled(false);

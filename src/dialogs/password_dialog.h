@@ -28,7 +28,7 @@ public:
     QPushButton* cmdOK = nullptr;     // default button: Enter
     QPushButton* cmdCancel = nullptr; // cancel button: Esc and the close box
 
-    // Checks the typed text; the answer comes later, to Right_Password or the
+    // Checks the typed text; the answer comes later, to rightPassword or the
     // wrong-password reaction. Does nothing while a check is under way or OK is locked.
     void cmdOK_Click();
     virtual void cmdCancel_Click() = 0;
@@ -37,14 +37,14 @@ public:
     void reject() override { cmdCancel_Click(); }
 
     // A check is under way.
-    bool Checking() const { return Check_.busy(); }
+    bool checking() const { return check_.busy(); }
 
 protected:
     Password_Dialog(const QString& caption, passwords::Role role, QString passwordsPath,
                     QWidget* parent);
 
     // The typed password was right.
-    virtual void Right_Password() = 0;
+    virtual void rightPassword() = 0;
     // Topmost, top-left corner at (50, 50), size kept.
     void Form_Load();
     // Empties the box and hides; an answer still to come is dropped.
@@ -56,11 +56,11 @@ private:
     // Message, then focus to the box with its whole text selected, so that the next
     // character typed replaces the wrong entry.
     void Wrong_Password();
-    void Lockout_Tick();
+    void lockoutTick();
 
     passwords::Role role_;
     QString passwordsPath_;
-    BackgroundJob Check_;
+    BackgroundJob check_;
     int Check_Number_ = 0;    // the check whose answer is awaited
     int Dropped_Checks_ = -1; // answers of checks up to this number are dropped
     passwords::WrongTries Wrong_Tries_;

@@ -17,25 +17,25 @@ namespace korvane {
 // thread; OK and Cancel wait for them. A saved password is confirmed and the dialog
 // closes (and is deleted, typed text and all); a refused or failed one is explained and
 // the dialog stays open.
-class frmPasswords : public QDialog {
+class PasswordsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit frmPasswords(QString passwordsPath, QWidget* parent = nullptr);
+    explicit PasswordsDialog(QString passwordsPath, QWidget* parent = nullptr);
 
-    void cmdOK_Click();
-    void cmdCancel_Click();
+    void okClick();
+    void cancelClick();
 
     // The password the administrator is setting.
-    passwords::Role Chosen_Role() const;
+    passwords::Role chosenRole() const;
     // A save is under way.
-    bool Saving() const { return Save_.busy(); }
+    bool saving() const { return save_.busy(); }
 
-    QRadioButton* Log_in_password = nullptr; // chosen when the dialog opens
-    QRadioButton* Exit_password = nullptr;
-    QLabel* New_password_label = nullptr;
-    QLineEdit* New_password = nullptr;
-    QLabel* Again_label = nullptr;
-    QLineEdit* Again = nullptr;
+    QRadioButton* logInPassword = nullptr; // chosen when the dialog opens
+    QRadioButton* exitPassword = nullptr;
+    QLabel* newPasswordLabel = nullptr;
+    QLineEdit* newPassword = nullptr;
+    QLabel* againLabel = nullptr;
+    QLineEdit* again = nullptr;
     QPushButton* cmdOK = nullptr; // default button: Enter
     QPushButton* cmdCancel = nullptr;
 
@@ -43,13 +43,13 @@ public:
     void reject() override;
 
 private:
-    void Build_Controls();
-    void Wire_Events();
-    void Saved(passwords::Role role, bool saved);
-    void Retype(const QString& problem);
+    void buildControls();
+    void wireEvents();
+    void saved(passwords::Role role, bool written);
+    void retype(const QString& problem);
 
     QString passwordsPath_;
-    BackgroundJob Save_;
+    BackgroundJob save_;
 };
 
 } // namespace korvane

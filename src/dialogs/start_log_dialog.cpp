@@ -1,4 +1,4 @@
-#include "dialogs/frmStart_log.h"
+#include "dialogs/start_log_dialog.h"
 
 #include "app/design_font.h"
 #include "dialogs/frmAbout.h"
@@ -57,17 +57,17 @@ QString noteText(const startlog::RecentStarts& recent, const QString& fileName) 
 
 } // namespace
 
-frmStart_log::frmStart_log(QString logPath, QWidget* parent)
+StartLogDialog::StartLogDialog(QString logPath, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , logPath_(std::move(logPath)) {
     setWindowTitle(QStringLiteral("Start log"));
     setFont(arial());
-    Build_Controls();
-    Wire_Events();
+    buildControls();
+    wireEvents();
 }
 
-void frmStart_log::Build_Controls() {
+void StartLogDialog::buildControls() {
     setFixedSize(820, 448);
     Starts = new QTableWidget(0, startlog::Column_Count, this);
     Starts->setGeometry(8, 8, 804, 384);
@@ -96,11 +96,11 @@ void frmStart_log::Build_Controls() {
     cmdClose->setDefault(true);
 }
 
-void frmStart_log::Wire_Events() {
-    connect(cmdClose, &QPushButton::clicked, this, &frmStart_log::cmdClose_Click);
+void StartLogDialog::wireEvents() {
+    connect(cmdClose, &QPushButton::clicked, this, &StartLogDialog::closeClick);
 }
 
-void frmStart_log::Form_Load() {
+void StartLogDialog::load() {
     const startlog::RecentStarts recent = startlog::readRecentStarts(logPath_, Starts_Shown);
     Starts->setRowCount(0);
     Starts->setRowCount(int(recent.records.size()));
@@ -113,13 +113,13 @@ void frmStart_log::Form_Load() {
     Note->setText(noteText(recent, QFileInfo(logPath_).fileName()));
 }
 
-void frmStart_log::cmdClose_Click() {
+void StartLogDialog::closeClick() {
     close();
 }
 
-void frmStart_log::showEvent(QShowEvent* event) {
+void StartLogDialog::showEvent(QShowEvent* event) {
     if (!event->spontaneous())
-        Form_Load();
+        load();
     QDialog::showEvent(event);
 }
 

@@ -16,38 +16,39 @@ namespace korvane {
 // more-settings.ini at `settingsPath` and knows config.dat's four output lines, so that
 // a pulse on the gate's or a light's line is refused. Each showing reads the file again;
 // OK saves and closes, Cancel (Esc, the close box) closes and leaves the file alone.
-class frmMore_settings : public QDialog {
+class MoreSettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    frmMore_settings(QString settingsPath, config::OutputLines outputs, QWidget* parent = nullptr);
+    MoreSettingsDialog(QString settingsPath, config::OutputLines outputs,
+                       QWidget* parent = nullptr);
 
-    void Form_Load();
+    void load();
     // Refuses a choice moreSettingsProblem() finds fault with, and a save that fails,
     // each with a message; the dialog then stays open with the choice as it was.
-    void cmdOK_Click();
-    void cmdCancel_Click();
+    void okClick();
+    void cancelClick();
 
     // The settings the controls show now.
-    config::MoreSettings Chosen_Settings() const;
+    config::MoreSettings chosenSettings() const;
 
-    QCheckBox* Random_start = nullptr;
-    QLabel* Pulse_line_label = nullptr;
-    QComboBox* Pulse_line = nullptr; // item 0 "Off", item n + 1 port A line n
-    QLabel* Pulse_length_label = nullptr;
-    QSpinBox* Pulse_length = nullptr; // milliseconds
-    QPushButton* cmdOK = nullptr;     // default button: Enter
+    QCheckBox* randomStart = nullptr;
+    QLabel* pulseLineLabel = nullptr;
+    QComboBox* pulseLine = nullptr; // item 0 "Off", item n + 1 port A line n
+    QLabel* pulseLengthLabel = nullptr;
+    QSpinBox* pulseLength = nullptr; // milliseconds
+    QPushButton* cmdOK = nullptr;    // default button: Enter
     QPushButton* cmdCancel = nullptr;
 
 signals:
     // OK has saved these settings.
-    void Settings_Saved(const korvane::config::MoreSettings& settings);
+    void settingsSaved(const korvane::config::MoreSettings& settings);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void Build_Controls();
-    void Wire_Events();
+    void buildControls();
+    void wireEvents();
 
     QString settingsPath_;
     config::OutputLines outputs_;

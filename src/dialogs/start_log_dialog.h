@@ -10,15 +10,15 @@ namespace korvane {
 
 // "Start log": the most recent starts from starts.csv at `logPath`, newest first, in a
 // table nobody can edit, and the folder the file is in. Each showing reads the file again.
-class frmStart_log : public QDialog {
+class StartLogDialog : public QDialog {
     Q_OBJECT
 public:
     static constexpr int Starts_Shown = 50;
 
-    explicit frmStart_log(QString logPath, QWidget* parent = nullptr);
+    explicit StartLogDialog(QString logPath, QWidget* parent = nullptr);
 
-    void Form_Load();
-    void cmdClose_Click();
+    void load();
+    void closeClick();
 
     QTableWidget* Starts = nullptr; // one row per start, the columns of starts.csv
     QLabel* Note = nullptr;         // what was shown, or why nothing was
@@ -29,8 +29,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void Build_Controls();
-    void Wire_Events();
+    void buildControls();
+    void wireEvents();
 
     QString logPath_;
 };

@@ -1,4 +1,4 @@
-#include "dialogs/frmPasswords.h"
+#include "dialogs/passwords_dialog.h"
 
 #include "app/design_font.h"
 #include "app/message_box.h"
@@ -26,77 +26,77 @@ QLineEdit* passwordBox(QWidget* parent, const QRect& place) {
 
 } // namespace
 
-frmPasswords::frmPasswords(QString passwordsPath, QWidget* parent)
+PasswordsDialog::PasswordsDialog(QString passwordsPath, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , passwordsPath_(std::move(passwordsPath)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Caption);
     setFont(arial());
-    Build_Controls();
-    Wire_Events();
+    buildControls();
+    wireEvents();
 }
 
-void frmPasswords::Build_Controls() {
+void PasswordsDialog::buildControls() {
     setFixedSize(300, 144);
-    Log_in_password = new QRadioButton(QStringLiteral("&Log-in password"), this);
-    Log_in_password->setGeometry(12, 10, 130, 20);
-    Log_in_password->setChecked(true);
-    Exit_password = new QRadioButton(QStringLiteral("E&xit password"), this);
-    Exit_password->setGeometry(150, 10, 130, 20);
+    logInPassword = new QRadioButton(QStringLiteral("&Log-in password"), this);
+    logInPassword->setGeometry(12, 10, 130, 20);
+    logInPassword->setChecked(true);
+    exitPassword = new QRadioButton(QStringLiteral("E&xit password"), this);
+    exitPassword->setGeometry(150, 10, 130, 20);
 
-    New_password_label = new QLabel(QStringLiteral("&New password:"), this);
-    New_password_label->setGeometry(12, 45, 96, 17);
-    New_password = passwordBox(this, {112, 42, 176, 23});
-    New_password_label->setBuddy(New_password);
+    newPasswordLabel = new QLabel(QStringLiteral("&New password:"), this);
+    newPasswordLabel->setGeometry(12, 45, 96, 17);
+    newPassword = passwordBox(this, {112, 42, 176, 23});
+    newPasswordLabel->setBuddy(newPassword);
 
-    Again_label = new QLabel(QStringLiteral("&Again:"), this);
-    Again_label->setGeometry(12, 77, 96, 17);
-    Again = passwordBox(this, {112, 74, 176, 23});
-    Again_label->setBuddy(Again);
+    againLabel = new QLabel(QStringLiteral("&again:"), this);
+    againLabel->setGeometry(12, 77, 96, 17);
+    again = passwordBox(this, {112, 74, 176, 23});
+    againLabel->setBuddy(again);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setGeometry(124, 110, 76, 26);
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setGeometry(212, 110, 76, 26);
-    setTabOrder(Log_in_password, New_password);
-    setTabOrder(New_password, Again);
-    setTabOrder(Again, cmdOK);
+    setTabOrder(logInPassword, newPassword);
+    setTabOrder(newPassword, again);
+    setTabOrder(again, cmdOK);
     setTabOrder(cmdOK, cmdCancel);
-    New_password->setFocus();
+    newPassword->setFocus();
 }
 
-void frmPasswords::Wire_Events() {
-    connect(cmdOK, &QPushButton::clicked, this, &frmPasswords::cmdOK_Click);
-    connect(cmdCancel, &QPushButton::clicked, this, &frmPasswords::cmdCancel_Click);
+void PasswordsDialog::wireEvents() {
+    connect(cmdOK, &QPushButton::clicked, this, &PasswordsDialog::okClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &PasswordsDialog::cancelClick);
 }
 
-passwords::Role frmPasswords::Chosen_Role() const {
-    return Exit_password->isChecked() ? passwords::Role::Exit : passwords::Role::Login;
+passwords::Role PasswordsDialog::chosenRole() const {
+    return exitPassword->isChecked() ? passwords::Role::Exit : passwords::Role::Login;
 }
 
-void frmPasswords::cmdOK_Click() {
-    const QString problem = passwords::newPasswordProblem(New_password->text(), Again->text());
+void PasswordsDialog::okClick() {
+    const QString problem = passwords::newPasswordProblem(newPassword->text(), again->text());
     if (!problem.isEmpty()) {
-        Retype(problem);
+        retype(problem);
         return;
     }
     const QString path = passwordsPath_;
-    const passwords::Role role = Chosen_Role();
-    const QString password = New_password->text();
-    if (!Save_.start(
+    const passwords::Role role = chosenRole();
+    const QString password = newPassword->text();
+    if (!save_.start(
             [path, role, password] { return passwords::savePassword(path, role, password); },
-            [this, role](bool saved) { Saved(role, saved); }))
+            [this, role](bool written) { saved(role, written); }))
         return;
     cmdOK->setEnabled(false);
     cmdCancel->setEnabled(false);
 }
 
-void frmPasswords::Saved(passwords::Role role, bool saved) {
+void PasswordsDialog::saved(passwords::Role role, bool written) {
     cmdOK->setEnabled(true);
     cmdCancel->setEnabled(true);
-    if (!saved) {
+    if (!written) {
         showMessage(this,
                     {QStringLiteral("The %1 could not be saved to %2. The previous one "
                                     "stands.")
@@ -111,19 +111,19 @@ void frmPasswords::Saved(passwords::Role role, bool saved) {
 }
 
 // The message, then both boxes emptied and the cursor in the first.
-void frmPasswords::Retype(const QString& problem) {
+void PasswordsDialog::retype(const QString& problem) {
     showMessage(this, {problem, Caption, MessageIcon::Warning});
-    New_password->clear();
-    Again->clear();
-    New_password->setFocus();
+    newPassword->clear();
+    again->clear();
+    newPassword->setFocus();
 }
 
-void frmPasswords::cmdCancel_Click() {
+void PasswordsDialog::cancelClick() {
     reject();
 }
 
-void frmPasswords::reject() {
-    if (!Saving())
+void PasswordsDialog::reject() {
+    if (!saving())
         QDialog::reject();
 }
 
