@@ -164,14 +164,22 @@ void MainWindowTest::moduleBehindAPacedLineIsFound() {
     QTRY_COMPARE_WITH_TIMEOUT(commands(module).mid(0, 6), Setup_Bytes + QStringList{"A 00"}, 2000);
 }
 
+// A USB serial port this user may not open is named with the fix; a built-in serial port
+// (ttyS), root's only on many machines, is no place for the module and is not named.
 void MainWindowTest::portThatMayNotBeOpenedIsNamedWithTheFix() {
     test::ModuleRig rig;
     auto& module = rig.addModule(1);
+    QTemporaryDir dir;
+    sim::VirtualModule builtIn(dir.filePath(QStringLiteral("ttyS0")));
+    QVERIFY(builtIn.start());
     test::WindowUnderTest w(rig);
+    w.window = std::make_unique<frmUSB_Main>(
+        PortCatalog::fromNames({module.devicePath(), builtIn.devicePath()}),
+        std::make_unique<test::RecordingSoundPlayer>(), w.programFolder.path());
     test::MessageRecorder messages;
     // Root opens every device: the load runs as an ordinary user, who may not.
-    const QByteArray device = QFile::encodeName(module.slavePath());
-    QVERIFY(::chmod(device.constData(), 0600) == 0);
+    for (const sim::VirtualModule* denied : {&module, &builtIn})
+        QVERIFY(::chmod(QFile::encodeName(denied->slavePath()).constData(), 0600) == 0);
     const bool root = ::geteuid() == 0;
     if (root)
         QVERIFY(::seteuid(65534) == 0);
@@ -183,6 +191,7 @@ void MainWindowTest::portThatMayNotBeOpenedIsNamedWithTheFix() {
     const QString text = messages.messages[0].text;
     QVERIFY2(text.startsWith(QStringLiteral("No Controller  detected")), qPrintable(text));
     QVERIFY2(text.contains(module.devicePath()), qPrintable(text));
+    QVERIFY2(!text.contains(builtIn.devicePath()), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("dialout")), qPrintable(text));
 }
 
