@@ -53,6 +53,23 @@ struct Events : QObject {
     QList<bool> garbled;
 };
 
+// A virtual module on port 1 and the link to it, with what the link tells.
+struct LinkedModule {
+    explicit LinkedModule(LinkEngine::Timing timing = {})
+        : link(rig.catalog(), timing)
+        , events(link) {
+        link.start();
+    }
+    bool connected() {
+        return runUntil([&] { return link.connected(); }, 2000);
+    }
+
+    ModuleRig rig;
+    sim::VirtualModule& module = rig.addModule(1);
+    ModuleLink link;
+    Events events;
+};
+
 int countOf(const sim::VirtualModule& module, const QString& command) {
     return int(described(module).count(command));
 }
@@ -123,11 +140,10 @@ void LinkEngineTest::moduleIsSetUpAndReadBackBeforeAnythingElse() {
 // A start's commands are written on the window thread while the engine reads port B on
 // its own: the module must get every command, in the order asked, none lost or split.
 void LinkEngineTest::commandsFromBothThreadsKeepTheirOrder() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog());
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked;
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
     link.setFastSampling(true);
     runEventsFor(50);
     module.clearCommands();
@@ -147,12 +163,11 @@ void LinkEngineTest::commandsFromBothThreadsKeepTheirOrder() {
 }
 
 void LinkEngineTest::portBIsSampledFastInAStartAndSlowlyAtRest() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog());
-    Events events(link);
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked;
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
+    Events& events = linked.events;
     runEventsFor(1100);
     const int atRest = events.samples.size();
     QVERIFY2(atRest >= 1 && atRest <= 4, qPrintable(QString::number(atRest)));
@@ -220,12 +235,11 @@ void LinkEngineTest::samplesAreStampedWhenTheModuleTookThem() {
 }
 
 void LinkEngineTest::lateReplyIsNeverTakenForTheNextSample() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog());
-    Events events(link);
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked;
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
+    Events& events = linked.events;
     module.setPort('B', 0x11);
     module.setReplyDelayMs(150); // past the read's 100 ms
     link.setFastSampling(true);
@@ -243,12 +257,11 @@ void LinkEngineTest::lateReplyIsNeverTakenForTheNextSample() {
 }
 
 void LinkEngineTest::garbledRepliesAreToldWhileTheyLast() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog(), {.garbledClearMs = 300});
-    Events events(link);
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked(LinkEngine::Timing{.garbledClearMs = 300});
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
+    Events& events = linked.events;
     link.setFastSampling(true);
     module.setDoubleReply(true);
     QVERIFY(runUntil([&] { return events.garbled == QList<bool>{true}; }, 1000));
@@ -260,12 +273,11 @@ void LinkEngineTest::garbledRepliesAreToldWhileTheyLast() {
 }
 
 void LinkEngineTest::unpluggedModuleIsTakenBackWithinTwoSeconds() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog());
-    Events events(link);
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked;
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
+    Events& events = linked.events;
     link.setFastSampling(true); // a race is being watched
     runEventsFor(100);
 
@@ -312,12 +324,11 @@ void LinkEngineTest::retriesProbeABystanderOnlyEveryFewSeconds() {
 }
 
 void LinkEngineTest::unplugDuringAReadsWaitIsSafe() {
-    ModuleRig rig;
-    sim::VirtualModule& module = rig.addModule(1);
-    ModuleLink link(rig.catalog());
-    Events events(link);
-    link.start();
-    QVERIFY(runUntil([&] { return link.connected(); }, 2000));
+    LinkedModule linked;
+    QVERIFY(linked.connected());
+    sim::VirtualModule& module = linked.module;
+    ModuleLink& link = linked.link;
+    Events& events = linked.events;
     module.setSilent(true);
     link.setFastSampling(true);
     runEventsFor(30); // a read is waiting for its reply
