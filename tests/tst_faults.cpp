@@ -268,7 +268,7 @@ void FaultsTest::misbehavingModuleIsReadThroughOrSaidSo_data() {
 void FaultsTest::misbehavingModuleIsReadThroughOrSaidSo() {
     QFETCH(int, fault);
     QFETCH(bool, lasts);
-    StartRig rig;
+    StartRig rig({.garbledClearMs = 300});
     QVERIFY(rig.load());
     rig.stopBackgroundTimers();
     sim::VirtualModule& module = rig.module();
@@ -352,13 +352,13 @@ void FaultsTest::junkOnTheLineDuringAStartKeepsItsTimeline() {
 }
 
 // The module falls silent at the start press and stays silent well past the start's end;
-// an operator takes 2 s to close each message, with the debug window open.
+// an operator takes 1.5 s to close each message, with the debug window open.
 void FaultsTest::silentModuleNeverStacksMessagesAndTheStartKeepsTime() {
     StartRig rig;
     QVERIFY(rig.load());
     prepareStart(rig, 4);
     rig->Debug_io_Click();
-    SlowOperator slow(rig.messages(), 2000);
+    SlowOperator slow(rig.messages(), 1500);
 
     rig->Window_start_button_Click();
     rig->Gate_up_timer_Timer();
@@ -366,7 +366,7 @@ void FaultsTest::silentModuleNeverStacksMessagesAndTheStartKeepsTime() {
     const qint64 silentFrom = monotonicNs();
     rig->Window_start_button_Click();
     QVERIFY(runUntil([&] { return lineOutputs(rig).contains(QStringLiteral("A 00")); }, 10000, 20));
-    runUntil([&] { return msSince(silentFrom) >= 8000; }, 8000, 50);
+    runUntil([&] { return msSince(silentFrom) >= 5000; }, 5000, 50);
     QCOMPARE(lineOutputs(rig),
              QStringList({"H 00", "H 01", "L 01", "H 02", "L 02", "H 03", "H 03", "L 00", "A 00"}));
     // A refresh of the debug window would hold the window 0.4 s: none comes near a step.
@@ -376,9 +376,9 @@ void FaultsTest::silentModuleNeverStacksMessagesAndTheStartKeepsTime() {
 
     // The module answers again: once the last box is closed the messages stop.
     rig.module().setSilent(false);
-    runEventsFor(2500);
+    runEventsFor(2000);
     const qsizetype shown = rig.messages().messages.size();
-    runEventsFor(1500);
+    runEventsFor(1000);
     QCOMPARE(rig.messages().messages.size(), shown);
 }
 
