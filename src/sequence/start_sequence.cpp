@@ -419,11 +419,12 @@ void StartSequence::stepDue(StartStep step) {
             endRace(race::No_Finish, std::nullopt);
         break;
     }
-    qCDebug(lcStart).nospace() << stepName(step) << ": " << double(lateNs) / Ns_Per_Ms
-                               << " ms after its due time";
+    const qint64 dueNs = dueNs_[std::size_t(step)];
+    qCDebug(lcStart).nospace() << stepName(step) << ": due at " << double(dueNs) / Ns_Per_Ms
+                               << " ms, ran at " << double(dueNs + lateNs) / Ns_Per_Ms << " ms";
     if (lateNs > Late_Step_Ns)
-        qCWarning(lcStart).nospace()
-            << stepName(step) << " ran " << double(lateNs) / Ns_Per_Ms << " ms late";
+        qCWarning(lcStart).nospace() << stepName(step) << " ran " << double(lateNs) / Ns_Per_Ms
+                                     << " ms late";
 }
 
 void StartSequence::arm(StartStep step, int intervalMs) {
