@@ -90,6 +90,8 @@ private slots:
     void outputsSharingALineAreNamed_data();
     void outputsSharingALineAreNamed();
     void backupNeverReplacesAnEarlierOne();
+    void reportNamesTheBuiltInValueOfEveryLineLeft_data();
+    void reportNamesTheBuiltInValueOfEveryLineLeft();
 };
 
 void TestConfigFile::readerSplitsFieldsLikeTheFileReader_data() {
@@ -417,6 +419,25 @@ void TestConfigFile::backupNeverReplacesAnEarlierOne() {
     QCOMPARE(korvane::config::backupPathFor(path), path + ".bak");
     QVERIFY(korvane::config::saveConfigAtomically(path + ".bak", "earlier"));
     QCOMPARE(korvane::config::backupPathFor(path), path + ".bak2");
+}
+
+void TestConfigFile::reportNamesTheBuiltInValueOfEveryLineLeft_data() {
+    QTest::addColumn<int>("line"); // the first that could not be used
+    QTest::addColumn<QStringList>("standing");
+    QTest::newRow("the last line") << 9 << QStringList{"no finish beam line"};
+    QTest::newRow("the gate's line")
+        << 4 << QStringList{"gate on port A line 0", "green light on line 0", "no finish beam line"};
+}
+
+// What stands for the lines the load did not reach is said, down to the last one.
+void TestConfigFile::reportNamesTheBuiltInValueOfEveryLineLeft() {
+    QFETCH(int, line);
+    QFETCH(QStringList, standing);
+    const QString text = korvane::config::loadReport(
+        korvane::config::LoadOutcome::damagedAt(line, "x"), QStringLiteral("config.dat"));
+    for (const QString& value : standing)
+        QVERIFY2(text.contains(value), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("beep speed 150 ms")), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)
