@@ -114,7 +114,11 @@ void LinkEngine::scanDone(int port, bool recovery) {
             if (couldBeTheModule(device))
                 denied << device;
         }
-        qCInfo(lcLink) << "no module on any port" << denied;
+        if (denied.isEmpty())
+            qCInfo(lcLink) << "no module on any port";
+        else
+            qCInfo(lcLink).noquote() << "no module on any port; not allowed to open"
+                                     << denied.join(QStringLiteral(", "));
         emit scanned(false, denied);
     } else {
         qCDebug(lcLink) << "rescan found no module";
