@@ -426,7 +426,8 @@ void TestConfigFile::reportNamesTheBuiltInValueOfEveryLineLeft_data() {
     QTest::addColumn<QStringList>("standing");
     QTest::newRow("the last line") << 9 << QStringList{"no finish beam line"};
     QTest::newRow("the gate's line")
-        << 4 << QStringList{"gate on port A line 0", "green light on line 0", "no finish beam line"};
+        << 4
+        << QStringList{"gate on port A line 0", "green light on line 0", "no finish beam line"};
 }
 
 // What stands for the lines the load did not reach is said, down to the last one.

@@ -423,8 +423,8 @@ void StartSequence::stepDue(StartStep step) {
     qCDebug(lcStart).nospace() << stepName(step) << ": due at " << double(dueNs) / Ns_Per_Ms
                                << " ms, ran at " << double(dueNs + lateNs) / Ns_Per_Ms << " ms";
     if (lateNs > Late_Step_Ns)
-        qCWarning(lcStart).nospace() << stepName(step) << " ran " << double(lateNs) / Ns_Per_Ms
-                                     << " ms late";
+        qCWarning(lcStart).nospace()
+            << stepName(step) << " ran " << double(lateNs) / Ns_Per_Ms << " ms late";
 }
 
 void StartSequence::arm(StartStep step, int intervalMs) {
