@@ -223,7 +223,7 @@ private:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString startServer();
     SoundPlayer& player();
-    SoundPlayer& newPlayer();
+    SoundPlayer& newPlayer(std::chrono::milliseconds restAfter = std::chrono::seconds(15));
     void prepareFixtures(SoundPlayer& player);
     // Waits until `lengthMs` after `fromNs` and returns the recording up to there.
     Recording recordAfter(qint64 fromNs, int lengthMs);
@@ -276,12 +276,7 @@ QString SoundTest::startServer() {
 }
 
 SoundPlayer& SoundTest::player() {
-    if (!player_) {
-        player_ = createSystemSoundPlayer();
-        prepareFixtures(*player_);
-        sleepMs(300); // connecting takes a few milliseconds; a start comes much later
-    }
-    return *player_;
+    return player_ ? *player_ : newPlayer();
 }
 
 // The program reads every file before a start, as a play never waits for one.
@@ -293,9 +288,12 @@ void SoundTest::prepareFixtures(SoundPlayer& player) {
         player.fileState(path(file), std::chrono::seconds(5));
 }
 
-SoundPlayer& SoundTest::newPlayer() {
+SoundPlayer& SoundTest::newPlayer(std::chrono::milliseconds restAfter) {
     player_.reset();
-    return player();
+    player_ = createSystemSoundPlayer(restAfter);
+    prepareFixtures(*player_);
+    sleepMs(300); // connecting takes a few milliseconds; a start comes much later
+    return *player_;
 }
 
 Recording SoundTest::recordAfter(qint64 fromNs, int lengthMs) {
@@ -594,7 +592,8 @@ void SoundTest::floatWavIsAudible() {
 // starts it must cost nothing, yet be running well before a start's first sound.
 void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
     REQUIRE_SERVER();
-    SoundPlayer& resting = newPlayer();
+    constexpr int Rest_After_Ms = 3000;
+    SoundPlayer& resting = newPlayer(std::chrono::milliseconds(Rest_After_Ms));
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 2000);
     const auto before = wakeUps("threaded-ml");
     QVERIFY2(before.has_value(), "libpulse's thread is not named threaded-ml");
@@ -606,9 +605,9 @@ void SoundTest::streamIsCorkedAtRestUntilAStartWakesIt() {
     resting.wake();
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(false), 1000);
     // A gate may stay up a while before the start; the stream runs on meanwhile.
-    sleepMs(int((wakeNs + 12'000 * Ms - monotonicNs()) / Ms));
+    sleepMs(int((wakeNs + (Rest_After_Ms - 1000) * Ms - monotonicNs()) / Ms));
     QCOMPARE(server_->playbackCorked(), std::optional(false));
-    sleepMs(int((wakeNs + 15'000 * Ms - monotonicNs()) / Ms));
+    sleepMs(int((wakeNs + Rest_After_Ms * Ms - monotonicNs()) / Ms));
     QTRY_COMPARE_WITH_TIMEOUT(server_->playbackCorked(), std::optional(true), 3000);
 }
 

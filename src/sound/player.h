@@ -97,7 +97,12 @@ private:
     std::function<void()> listener_;
 };
 
-// The platform's player: PulseAudio on Linux, winmm on Windows.
-std::unique_ptr<SoundPlayer> createSystemSoundPlayer();
+// The platform's player: PulseAudio on Linux, winmm on Windows. A PulseAudio stream rests
+// (is corked) `restAfter` after the last sound ended or the last wake, so that between
+// starts neither the server nor libpulse's thread has anything to do: a running stream is
+// topped up hundreds of times a second, even with nothing to play. The rest must outlast a
+// gate held up before its start.
+std::unique_ptr<SoundPlayer>
+createSystemSoundPlayer(std::chrono::milliseconds restAfter = std::chrono::seconds(15));
 
 } // namespace korvane

@@ -44,10 +44,6 @@ constexpr pa_usec_t Connect_Limit_Usec = 2'000'000;
 // A synchronous play waits this long at most to hear whether its sound started; libpulse's
 // thread answers within microseconds unless the machine is badly overloaded.
 constexpr auto Start_Reply_Limit = 100ms;
-// The stream is corked this long after the last sound has ended (or after a wake), so
-// that between starts neither the server nor libpulse's thread has anything to do. A
-// running stream is topped up hundreds of times a second, even with nothing to play.
-constexpr pa_usec_t Quiet_Before_Rest_Usec = 15'000'000;
 
 constexpr pa_sample_spec Stream_Format{PA_SAMPLE_FLOAT32NE, Player_Rate, Player_Channels};
 
@@ -80,7 +76,7 @@ struct PlayRequest {
 // mailbox, the wake flag and the event counters belong to the mainloop lock.
 class PulseSoundPlayer final : public SoundPlayer {
 public:
-    PulseSoundPlayer();
+    explicit PulseSoundPlayer(std::chrono::milliseconds restAfter);
     ~PulseSoundPlayer() override;
     PulseSoundPlayer(const PulseSoundPlayer&) = delete;
     PulseSoundPlayer& operator=(const PulseSoundPlayer&) = delete;
@@ -168,6 +164,7 @@ private:
     SoundFileCache cache_{std::chrono::duration_cast<std::chrono::milliseconds>(Trailing_Silence),
                           [this] { notifyStatus(); }};
     std::shared_ptr<const SoundBuffer> defaultTone_;
+    const pa_usec_t restAfterUsec_;
 };
 
 std::shared_ptr<const SoundBuffer> makeDefaultSound() {
@@ -180,8 +177,9 @@ pa_usec_t bytesToUsec(std::size_t bytes) {
     return pa_bytes_to_usec(bytes, &Stream_Format);
 }
 
-PulseSoundPlayer::PulseSoundPlayer()
-    : defaultTone_(makeDefaultSound()) {
+PulseSoundPlayer::PulseSoundPlayer(std::chrono::milliseconds restAfter)
+    : defaultTone_(makeDefaultSound())
+    , restAfterUsec_(static_cast<pa_usec_t>(restAfter.count()) * PA_USEC_PER_MSEC) {
     loop_ = pa_threaded_mainloop_new();
     if (loop_ == nullptr) {
         return;
@@ -272,7 +270,7 @@ bool PulseSoundPlayer::startAndConfirm(std::shared_ptr<const SoundBuffer> sound)
 // this ran was cut by its successor anyway.
 void PulseSoundPlayer::takeRequestsLocked() {
     if (wakeRequested_.exchange(false, std::memory_order_acquire)) {
-        keepAwakeLocked(pa_rtclock_now() + Quiet_Before_Rest_Usec);
+        keepAwakeLocked(pa_rtclock_now() + restAfterUsec_);
     }
     if (std::optional<PlayRequest> request = requests_.take()) {
         if (!request->sound) {
@@ -314,7 +312,7 @@ bool PulseSoundPlayer::startLocked(std::shared_ptr<const SoundBuffer> sound) {
     // that (about ten seconds) is topped up from the write callback on libpulse's thread.
     const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream_);
     writeLocked(attr != nullptr ? attr->maxlength : playing_->bytes());
-    keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + Quiet_Before_Rest_Usec);
+    keepAwakeLocked(pa_rtclock_now() + bytesToUsec(playing_->bytes()) + restAfterUsec_);
     return true;
 }
 
@@ -675,8 +673,8 @@ void PulseSoundPlayer::onRestDue(pa_mainloop_api*, pa_time_event*, const timeval
 
 } // namespace
 
-std::unique_ptr<SoundPlayer> createSystemSoundPlayer() {
-    return std::make_unique<PulseSoundPlayer>();
+std::unique_ptr<SoundPlayer> createSystemSoundPlayer(std::chrono::milliseconds restAfter) {
+    return std::make_unique<PulseSoundPlayer>(restAfter);
 }
 
 } // namespace korvane

@@ -85,7 +85,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<SoundPlayer> createSystemSoundPlayer() {
+// winmm keeps no stream between sounds: there is nothing to rest.
+std::unique_ptr<SoundPlayer> createSystemSoundPlayer(std::chrono::milliseconds) {
     return std::make_unique<WinmmSoundPlayer>();
 }
 
