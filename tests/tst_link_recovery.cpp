@@ -7,6 +7,7 @@
 #include "settings/config_file.h"
 #include "tests/support/start_helpers.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -91,6 +92,7 @@ private slots:
     void moduleIsFoundWhereverItAppears();
     void nothingIsClickableDuringStartUpDiscovery();
     void probeOfAnotherPortIsNeverTheLink();
+    void moduleIsTakenBackWhileABoxStands();
 };
 
 enum class Unplug { AtRest, DuringARead, InHoldOff, InCadence, BetweenBeeps, WhileDebugPolls };
@@ -408,6 +410,26 @@ void LinkRecoveryTest::probeOfAnotherPortIsNeverTheLink() {
     w.Window_start_button_Click();
     QVERIFY(sound.files().isEmpty());
     QCOMPARE(w.startSequence.state(), StartState::GateUp);
+}
+
+// A box left open holds nothing up: the module is taken back, at the program's own retry
+// interval, within 2 s of its return, and gets the ready state at rest.
+void LinkRecoveryTest::moduleIsTakenBackWhileABoxStands() {
+    StartRig rig;
+    QVERIFY(rig.load());
+    bool takenBack = false;
+    rig.messages().whileOpen = [&](const Message&) {
+        if (!unplug(rig))
+            return;
+        rig.module().clearCommands();
+        takenBack =
+            rig.module().replug() && runUntil([&] { return rig->linkStatus->isHidden(); }, 2000);
+        runEventsFor(200);
+    };
+    rig->testSoundItem->trigger();
+    QCOMPARE(rig.messages().messages.size(), 1);
+    QVERIFY(takenBack);
+    QCOMPARE(rig.outputs(), Setup_Only + QStringList{"A 00"});
 }
 
 QTEST_MAIN(LinkRecoveryTest)
