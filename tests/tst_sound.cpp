@@ -669,6 +669,9 @@ std::optional<double> sinkLatencyMs(const QString& name) {
 // tunnel sink back into the server has such latency (about 100 ms here), and its far end
 // is the recorded sink.
 void SoundTest::syncPlayWaitsForTheSinksLatency() {
+    // pipewire-pulse leaves pactl waiting for a tunnel back into itself.
+    if (chosenSoundServer() != SoundServerKind::PulseAudio)
+        QSKIP("this sound server makes no tunnel sink back into itself; PulseAudio does");
     REQUIRE_SERVER();
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"),
