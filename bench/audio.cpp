@@ -19,14 +19,13 @@ namespace korvane::bench {
 namespace {
 
 constexpr float Level = 0.02f;
-constexpr qint64 Ms = 1'000'000;
 
 // Where a sound is loud enough to count as heard: its first and last sample above the
 // level, in ns (from the file's start, or on CLOCK_MONOTONIC in a recording).
 struct Span {
     qint64 firstNs = 0;
     qint64 lastNs = 0;
-    double lengthMs() const { return double(lastNs - firstNs) / 1e6; }
+    double lengthMs() const { return double(lastNs - firstNs) / Ns_Per_Ms; }
 };
 
 std::optional<Span> loudSpan(const test::Recording& recording, qint64 fromNs, qint64 toNs) {
@@ -89,15 +88,15 @@ std::vector<Play> play(test::PulseServer& server, SoundPlayer& player, const QSt
         if (sync)
             player.stop();
         done.push_back({callNs, monotonicNs()});
-        sleepMs(sync ? 300 : played.lastNs / Ms + 400);
+        sleepMs(sync ? 300 : played.lastNs / Ns_Per_Ms + 400);
     }
-    server.waitForRecording(monotonicNs() - 40 * Ms);
+    server.waitForRecording(monotonicNs() - 40 * Ns_Per_Ms);
     const test::Recording recording = server.recording();
     std::vector<Play> heard;
     for (std::size_t i = 0; i < done.size(); ++i) {
-        const qint64 fromNs = done[i].callNs - 40 * Ms;
+        const qint64 fromNs = done[i].callNs - 40 * Ns_Per_Ms;
         const qint64 toNs =
-            (i + 1 < done.size() ? done[i + 1].callNs : recording.endNs()) - 40 * Ms;
+            (i + 1 < done.size() ? done[i + 1].callNs : recording.endNs()) - 40 * Ns_Per_Ms;
         if (const auto span = loudSpan(recording, fromNs, toNs))
             heard.push_back({done[i].callNs, done[i].returnNs, *span,
                              onsetNs(recording, played, fromNs, toNs),
@@ -115,7 +114,7 @@ void findOnsets(const test::Recording& recording, const QString& folder,
             // Beeps are at least 100 ms apart: this window holds this tone and no other.
             r.toneOnsetNs[k] =
                 onsetNs(recording, playedSpan(QDir(folder).filePath(r.tones[k].file)),
-                        r.tones[k].calledNs - 30 * Ms, r.tones[k].calledNs + 70 * Ms);
+                        r.tones[k].calledNs - 30 * Ns_Per_Ms, r.tones[k].calledNs + 70 * Ns_Per_Ms);
     }
 }
 
@@ -156,7 +155,7 @@ Group soundServerFigures(test::SoundServerKind kind, const QString& soundsFolder
         for (const Play& p : play(server, *player, sounds.filePath(file), plays, false)) {
             s[QLatin1String(key)].push_back(fileMs - p.heard.lengthMs());
             if (p.onsetNs)
-                s["onset"].push_back(double(*p.onsetNs - p.callNs) / Ms);
+                s["onset"].push_back(double(*p.onsetNs - p.callNs) / Ns_Per_Ms);
         }
     }
     // A synchronous play holds a start's timeline until its sound has been heard, and the
@@ -165,7 +164,7 @@ Group soundServerFigures(test::SoundServerKind kind, const QString& soundsFolder
     const QString tone = sounds.filePath(start_sounds::Beep_Tone);
     for (const Play& p : play(server, *player, tone, plays, true)) {
         if (p.lastSentNs)
-            s["sync-return"].push_back(double(p.returnNs - *p.lastSentNs) / Ms);
+            s["sync-return"].push_back(double(p.returnNs - *p.lastSentNs) / Ns_Per_Ms);
         s["stopped-cut"].push_back(g.value(u"short-cut-file"_s) - p.heard.lengthMs());
     }
     g.add(s);

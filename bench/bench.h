@@ -77,6 +77,8 @@ bool writeRun(const QString& path, const Run& run);
 // one that run was compared with. Null without a file.
 std::shared_ptr<const Run> baselineIn(const QString& path);
 
+inline constexpr qint64 Ns_Per_Ms = 1'000'000;
+
 // How many of each a run measures, by name ("starts", "races", ...).
 using Counts = QMap<QString, int>;
 

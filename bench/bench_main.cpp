@@ -14,7 +14,6 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 

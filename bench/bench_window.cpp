@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -27,7 +26,6 @@ namespace korvane::bench {
 namespace {
 
 constexpr int Start_Limit_Ms = 40000;
-constexpr double Ns_Per_Ms = 1e6;
 // After beep 4 every command of the start has been written; this is time enough for the
 // last of them to cross even a paced link before the ready state writes its own.
 constexpr int Last_Commands_Ms = 100;

@@ -1,7 +1,5 @@
 #include "bench/bench.h"
 
-#include "sim/virtual_module.h"
-
 #include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QGuiApplication>

@@ -1,7 +1,6 @@
 #include "bench/bench.h"
 
 #include "io/module_protocol.h"
-#include "sim/virtual_module.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,7 +15,6 @@ namespace korvane::bench {
 
 namespace {
 
-constexpr double Ns_Per_Ms = 1e6;
 constexpr int Limit_Ms = 10000; // for the ready state or the message
 
 // What the program is started with: a virtual module on port 1 or none, and ports that

@@ -274,8 +274,11 @@ QString describeRun(const Run& run) {
 
 // A cell of one figure: "median / max" of several samples, or the single value.
 QString medianMax(const Summary& s) {
-    return s.count > 1 ? u"%1 / %2"_s.arg(num(s.median, 1), num(s.max, 1))
-                       : QString::number(s.median, 'g', 4);
+    const double v = s.median;
+    return s.count > 1 ? u"%1 / %2"_s.arg(num(v, 1), num(s.max, 1))
+                       : num(v, v == std::round(v) ? 0
+                                : std::abs(v) < 1  ? 3
+                                                   : 1);
 }
 
 QString processTable(const Run& run) {

@@ -7,7 +7,6 @@
 #include <QThread>
 
 #include <csignal>
-#include <cstdio>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -16,10 +15,8 @@ namespace korvane::bench {
 
 namespace {
 
-constexpr qint64 Ms = 1'000'000;
-
 double ms(qint64 ns) {
-    return double(ns) / 1e6;
+    return double(ns) / Ns_Per_Ms;
 }
 
 // A start's figures, each its deviation from the ideal, under their keys. `watchMs`: the
@@ -123,7 +120,7 @@ std::vector<StartRecord> runSpeed(BenchWindow& bench, test::PulseServer* server,
                      .arg(ms(r.dropWrittenNs - r.tones[i % 4].calledNs), 0, 'f', 3));
     }
     if (sound == SoundCase::Recorded) {
-        server->waitForRecording(records.back().tones[3].calledNs + 300 * Ms);
+        server->waitForRecording(records.back().tones[3].calledNs + 300 * Ns_Per_Ms);
         findOnsets(server->recording(), folder, records);
     }
     if (server)
