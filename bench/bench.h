@@ -108,6 +108,8 @@ QString summary(const Run& timing, const Run& races);
 
 QString cpuModel();
 QString loadAverage(); // the three figures of /proc/loadavg
+// What the machine did while a part ran, said at its end: the load average then.
+QString loadAtTheEnd();
 // Kernel, Qt, its event dispatcher and platform plugin (after the application exists).
 QString systemDescription();
 

@@ -199,7 +199,7 @@ Group BenchWindow::raceFigures(const Condition& c, const Counts& counts) {
         progress(u"[%1] race %2: Race_time %3 ms off"_s.arg(c.link).arg(i + 1).arg(
             s[u"race-count"_s].back(), 0, 'f', 2));
     }
-    Group g{u"race"_s, c.key, c.title, c.link, u"load average at the end "_s + loadAverage()};
+    Group g{u"race"_s, c.key, c.title, c.link, loadAtTheEnd()};
     g.add(s);
     g.set(u"quiet-seconds"_s, counts[u"quiet-seconds"_s]);
     window_->Set_Ready_State();

@@ -56,6 +56,10 @@ QString loadAverage() {
     return QString::fromUtf8(contents(u"/proc/loadavg"_s)).section(u' ', 0, 2);
 }
 
+QString loadAtTheEnd() {
+    return u"load average at the end "_s + loadAverage();
+}
+
 QString systemDescription() {
     return u"%1 %2, Qt %3 (event dispatcher %4), platform plugin `%5`"_s.arg(
         QSysInfo::kernelType(), QSysInfo::kernelVersion(), QString::fromLatin1(qVersion()),

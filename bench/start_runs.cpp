@@ -112,6 +112,10 @@ std::vector<StartRecord> runSpeed(BenchWindow& bench, test::PulseServer* server,
         }
         const StartRecord& r = records.emplace_back(
             bench.runStart(c, beepMs, i % 4, readyEvery > 0 && i % readyEvery == 0, atCadence));
+        if (killer.joinable()) {
+            killer.join();
+            server->stop(); // reaps what was killed: the next start gets a server of its own
+        }
         progress(u"%1, beep %2 ms: start %3 of %4, the drop written %5 ms after its tone's call"_s
                      .arg(c.link)
                      .arg(beepMs)
@@ -170,7 +174,7 @@ Group runStarts(BenchWindow& bench, test::PulseServer* server, const QString& fo
         for (const StartRecord& r : runSpeed(bench, server, folder, counts, c, speed.toInt()))
             addStart(samples, r, watchMs);
     }
-    Group g{u"start"_s, c.key, c.title, c.link, u"load average at the end "_s + loadAverage()};
+    Group g{u"start"_s, c.key, c.title, c.link, loadAtTheEnd()};
     g.add(samples);
     g.set(u"starts"_s, double(samples["hold-off"].size()));
     g.set(u"read-timeouts"_s, bench.messages() - messagesBefore);
