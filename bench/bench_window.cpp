@@ -256,7 +256,7 @@ void BenchWindow::runRace(int breakAfterMs, Samples& s) {
 
 Group BenchWindow::recoveryFigures(const Counts& counts) {
     const std::pair<Situation, QString> situations[] = {
-        {Situation::AtRest, u"at-rest"_s}, {Situation::GateUp, u"gate-up-held"_s},
+        {Situation::AtRest, u"at-rest"_s}, {Situation::GateUp, u"gate-raised"_s},
         {Situation::Held, u"held"_s},      {Situation::Cadence, u"cadence"_s},
         {Situation::RaceWatch, u"race"_s}, {Situation::MessageOpen, u"message"_s}};
     apply({});

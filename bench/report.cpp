@@ -68,7 +68,7 @@ const std::map<QString, QString> Labels = {
     {u"resident-mib"_s, u"Resident memory after the idle period (MiB)"_s},
     {u"threads"_s, u"Threads after the idle period"_s},
     {u"at-rest"_s, u"At rest, in the ready state"_s},
-    {u"gate-up-held"_s, u"The gate up, the hold-off over"_s},
+    {u"gate-raised"_s, u"The gate up, the hold-off over"_s},
     {u"held"_s, u"A start held on screen"_s},
     {u"cadence"_s, u"In the spoken cadence, just after “OK riders”"_s},
     {u"race"_s, u"Watching the finish beam after the drop"_s},
@@ -376,7 +376,7 @@ std::map<QString, QString> timingBlocks(const Run& run) {
                                u"onset-vs-call"_s))},
         {u"process"_s, processTable(run)},
         {u"recovery"_s, single(u"recovery"_s, u"Module unplugged (ms from the replug)"_s,
-                               u"at-rest gate-up-held held cadence race message"_s)},
+                               u"at-rest gate-raised held cadence race message"_s)},
         {u"timeouts"_s, timeouts.join(u'\n')},
         {u"sound-servers"_s, soundServerTable(run)}};
 }
