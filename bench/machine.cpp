@@ -1,68 +1,102 @@
-#include "bench/machine.h"
+#include "bench/bench.h"
 
 #include <QAbstractEventDispatcher>
-#include <QFile>
+#include <QDir>
 #include <QGuiApplication>
+#include <QSysInfo>
+#include <QThread>
 
-#include <sys/utsname.h>
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace korvane::bench {
 
 namespace {
 
-// CPU time of the whole machine from /proc/stat: {all, stolen by the hypervisor}, in ticks.
-std::pair<qint64, qint64> cpuTicks() {
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {0, 0};
-    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
-    qint64 all = 0;
-    for (int i = 1; i < fields.size() && i <= 8; ++i)
-        all += fields[i].toLongLong();
-    return {all, fields.size() > 8 ? fields[8].toLongLong() : 0};
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// CPU time (ns) and context switches of each thread of a process, by thread name.
+std::map<QString, std::pair<qint64, qint64>> threadUse(pid_t pid) {
+    std::map<QString, std::pair<qint64, qint64>> use;
+    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString folder = tasks.filePath(task) + u'/';
+        auto& [cpuNs, switches] = use[QString::fromUtf8(contents(folder + u"comm"_s).trimmed())];
+        cpuNs += contents(folder + u"schedstat"_s).split(' ')[0].toLongLong();
+        for (const QByteArray& line : contents(folder + u"status"_s).split('\n')) {
+            if (line.contains("ctxt_switches:"))
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return use;
 }
 
 } // namespace
 
+void progress(const QString& text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
 QString cpuModel() {
-    QFile info(QStringLiteral("/proc/cpuinfo"));
-    if (info.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : info.readAll().split('\n')) {
-            if (line.startsWith("model name"))
-                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
-        }
+    for (const QByteArray& line : contents(u"/proc/cpuinfo"_s).split('\n')) {
+        if (line.startsWith("model name"))
+            return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
     }
-    return QStringLiteral("unknown");
+    return u"unknown"_s;
 }
 
 QString loadAverage() {
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (!load.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromUtf8(load.readAll()).section(QLatin1Char(' '), 0, 2);
+    return QString::fromUtf8(contents(u"/proc/loadavg"_s)).section(u' ', 0, 2);
+}
+
+QString loadAtTheEnd() {
+    return u"load average at the end "_s + loadAverage();
 }
 
 QString systemDescription() {
-    utsname name{};
-    uname(&name);
-    const QString dispatcher =
-        QString::fromLatin1(QAbstractEventDispatcher::instance()->metaObject()->className());
-    return QStringLiteral("%1 %2, Qt %3 (event dispatcher %4), platform plugin `%5`")
-        .arg(QString::fromUtf8(name.sysname), QString::fromUtf8(name.release),
-             QString::fromLatin1(qVersion()), dispatcher, QGuiApplication::platformName());
+    return u"%1 %2, Qt %3 (event dispatcher %4), platform plugin `%5`"_s.arg(
+        QSysInfo::kernelType(), QSysInfo::kernelVersion(), QString::fromLatin1(qVersion()),
+        QString::fromLatin1(QAbstractEventDispatcher::instance()->metaObject()->className()),
+        QGuiApplication::platformName());
 }
 
-MachineDuring::MachineDuring()
-    : begin_(cpuTicks()) {}
+BusyLoad::BusyLoad(bool on) {
+    pid_ = on ? fork() : -1;
+    if (pid_ == 0) {
+        // Only the loop runs in the child: nothing else is safe after fork() in a process
+        // with threads.
+        volatile unsigned long spin = 0;
+        for (;;)
+            spin = spin + 1;
+    }
+}
 
-QString MachineDuring::describe() const {
-    const auto [all, stolen] = cpuTicks();
-    const double share = all > begin_.first
-                             ? 100.0 * double(stolen - begin_.second) / double(all - begin_.first)
-                             : 0.0;
-    return QStringLiteral("load average at the end %1, CPU time stolen by the hypervisor %2 %")
-        .arg(loadAverage())
-        .arg(share, 0, 'f', 1);
+BusyLoad::~BusyLoad() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::map<QString, ThreadRate> threadRates(pid_t pid, int seconds) {
+    const auto before = threadUse(pid);
+    const qint64 fromNs = sim::monotonicNs();
+    QThread::sleep(seconds);
+    const double wall = double(sim::monotonicNs() - fromNs) / 1e9;
+    std::map<QString, ThreadRate> rates;
+    for (const auto& [name, use] : threadUse(pid)) {
+        const auto base = before.count(name) ? before.at(name) : std::pair<qint64, qint64>();
+        rates[name] = {100.0 * double(use.first - base.first) / 1e9 / wall,
+                       double(use.second - base.second) / wall};
+    }
+    return rates;
 }
 
 } // namespace korvane::bench

@@ -4,9 +4,8 @@
 //
 //   korvane-bench-program <program folder> [port 1 path] [port 2 path] ...
 //
-// An empty path is an absent port. Prints "ready <ns>" when the load handler has returned
-// and "message <ns> <text>" for each message box (which is not shown), with
-// CLOCK_MONOTONIC stamps in nanoseconds.
+// An empty path is an absent port. Message boxes are not shown: each is printed as
+// "message <ns> <text>", stamped on CLOCK_MONOTONIC.
 #include "app/frmUSB_Main.h"
 #include "app/message_box.h"
 #include "sequence/clocks.h"
@@ -15,17 +14,6 @@
 
 #include <cstdio>
 
-using korvane::monotonicNs;
-
-namespace {
-
-void report(const QString& line) {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
@@ -33,14 +21,13 @@ int main(int argc, char* argv[]) {
     if (arguments.isEmpty())
         return 2;
     const QString programFolder = arguments.takeFirst();
-
     korvane::setMessageHandler([](const korvane::Message& message) {
-        report(QStringLiteral("message %1 %2").arg(monotonicNs()).arg(message.text));
+        std::printf("message %lld %s\n", korvane::monotonicNs(), qPrintable(message.text));
+        std::fflush(stdout);
     });
     korvane::frmUSB_Main window(korvane::PortCatalog::fromNames(arguments),
                                 korvane::createSystemSoundPlayer(), programFolder);
     window.show();
     window.Form_Load();
-    report(QStringLiteral("ready %1").arg(monotonicNs()));
     return app.exec();
 }

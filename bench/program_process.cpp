@@ -1,187 +1,172 @@
-#include "bench/program_process.h"
+#include "bench/bench.h"
 
-#include "sim/virtual_module.h"
+#include "io/module_protocol.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <ctime>
 #include <list>
-#include <map>
-#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace korvane::bench {
 
 namespace {
 
-constexpr int Start_Limit_Ms = 10000;
-constexpr int Settle_Ms = 5000;
-constexpr qint64 Ns_Per_Ms = 1'000'000;
+constexpr int Limit_Ms = 10000; // for the ready state or the message
 
-using sim::monotonicNs;
+// What the program is started with: a virtual module on port 1 or none, and ports that
+// exist but never answer.
+struct PortSetup {
+    bool module = true;
+    sim::LinePacing pacing = {};
+    int replyDelayMs = 0; // every reply of the module this late
+    int silentPorts = 0;  // after the module's port
+};
 
-// The program, ended (killed) when this goes out of scope.
+// The program on its ports and the virtual devices behind them, killed when this goes.
 class Running {
 public:
-    Running(const QString& program, const QStringList& arguments) {
-        spawnNs = monotonicNs();
+    Running(const QString& program, const QString& folder, const PortSetup& ports) {
+        QStringList arguments = {folder};
+        for (int n = 0; n < ports.silentPorts + ports.module; ++n) {
+            sim::VirtualModule& device = devices.emplace_back(dir.filePath(u"ttyUSB%1"_s.arg(n)));
+            device.setSilent(!ports.module || n > 0);
+            device.setPacing(ports.pacing);
+            device.setReplyDelayMs(ports.replyDelayMs);
+            arguments << device.devicePath();
+            started = device.start() && started;
+        }
+        spawnNs = sim::monotonicNs();
         process.start(program, arguments);
-        process.waitForStarted(Start_Limit_Ms);
+        started = process.waitForStarted() && started;
     }
     ~Running() {
         process.kill();
-        process.waitForFinished(Start_Limit_Ms);
+        process.waitForFinished();
     }
-    // The stamp of the first output line starting with `word`.
-    std::optional<qint64> stampOf(const QString& word) {
-        const qint64 deadline = monotonicNs() + Start_Limit_Ms * Ns_Per_Ms;
-        while (monotonicNs() < deadline) {
-            while (process.canReadLine()) {
-                const QStringList parts = QString::fromUtf8(process.readLine()).split(' ');
-                if (parts.size() >= 2 && parts[0] == word)
-                    return parts[1].toLongLong();
-            }
-            if (!process.waitForReadyRead(100) && process.state() == QProcess::NotRunning)
-                return std::nullopt;
+    // Since the spawn, in ms: the ready state's byte at the module, once it has come.
+    std::optional<double> readyMs() const {
+        for (const sim::VirtualModule::Command& command : devices.front().commands()) {
+            if (command.bytes == protocol::writePortA(0x00))
+                return double(command.atNs - spawnNs) / Ns_Per_Ms;
         }
         return std::nullopt;
     }
+    // Since the spawn, in ms: "No Controller  detected", once the program has said it
+    // ("message <ns> <text>"); waits a few ms for its output.
+    std::optional<double> noControllerMs() {
+        process.waitForReadyRead(5);
+        while (process.canReadLine()) {
+            const QList<QByteArray> parts = process.readLine().split(' ');
+            if (parts.size() >= 3 && parts[0] == "message" && parts[2] == "No")
+                noController = double(parts[1].toLongLong() - spawnNs) / Ns_Per_Ms;
+        }
+        return noController;
+    }
+    bool waiting() const {
+        return started && sim::monotonicNs() < spawnNs + qint64(Limit_Ms * Ns_Per_Ms);
+    }
+
+    QTemporaryDir dir;
+    std::list<sim::VirtualModule> devices;
     QProcess process;
     qint64 spawnNs = 0;
+    bool started = true;
+    std::optional<double> noController;
 };
 
-std::optional<qint64> readyStampAt(const sim::VirtualModule& module) {
-    const qint64 deadline = monotonicNs() + Start_Limit_Ms * Ns_Per_Ms;
-    while (monotonicNs() < deadline) {
-        for (const sim::VirtualModule::Command& command : module.commands()) {
-            if (command.bytes == QByteArray("A\0", 2))
-                return command.atNs;
-        }
-        QThread::msleep(1);
-    }
-    return std::nullopt;
-}
-
-// utime + stime of a process, in seconds.
-std::optional<double> cpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    // Fields after the command name in parentheses; utime and stime are fields 14 and 15.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// A field of /proc/<pid>/status, or of one of its threads'.
-qint64 statusField(qint64 pid, const QByteArray& name, const QString& task = {}) {
-    QFile status(task.isEmpty() ? QStringLiteral("/proc/%1/status").arg(pid)
-                                : QStringLiteral("/proc/%1/task/%2/status").arg(pid).arg(task));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
+double statusField(qint64 pid, const QByteArray& name) {
+    QFile status(u"/proc/%1/status"_s.arg(pid));
+    status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith(name + ':'))
-            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
+            return line.mid(name.size() + 1).trimmed().split(' ')[0].toDouble();
     }
     return 0;
 }
 
-// Context switches of each thread by name: how often each one wakes up.
-std::map<QString, qint64> switchesByThread(qint64 pid) {
-    std::map<QString, qint64> switches;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly))
-            continue;
-        const QString name = QString::fromUtf8(comm.readAll()).trimmed();
-        switches[name] += statusField(pid, "voluntary_ctxt_switches", task) +
-                          statusField(pid, "nonvoluntary_ctxt_switches", task);
+// One start-up: from the spawn to the ready state's "A 00" at the module, and to the
+// "No Controller  detected" message; each empty when it did not come in time.
+struct StartUp {
+    std::optional<double> readyMs;
+    std::optional<double> noControllerMs;
+};
+StartUp startUp(const QString& program, const QString& folder, const PortSetup& ports) {
+    Running running(program, folder, ports);
+    StartUp result;
+    while (running.waiting() && !(ports.module ? result.readyMs : result.noControllerMs)) {
+        if (ports.module)
+            result.readyMs = running.readyMs();
+        result.noControllerMs = running.noControllerMs();
     }
-    return switches;
+    result.noControllerMs = running.noControllerMs(); // one said with the ready state
+    return result;
 }
 
-std::map<QString, double> wakeupRates(const std::map<QString, qint64>& before,
-                                      const std::map<QString, qint64>& after, double seconds) {
-    std::map<QString, double> rates;
-    for (const auto& [name, count] : after) {
-        const auto earlier = before.find(name);
-        const qint64 base = earlier == before.end() ? 0 : earlier->second;
-        rates[name] = double(count - base) / seconds;
+// The program in the ready state with a module on port 1, after `settleSeconds`: its CPU
+// (all its threads) and each thread's wake-ups over `seconds`, and its memory.
+void addIdleFigures(const QString& program, const QString& folder, int seconds, int settleSeconds,
+                    Group& g, const QString& name) {
+    Running running(program, folder, {});
+    while (running.waiting() && !running.readyMs())
+        QThread::msleep(5);
+    check(running.readyMs().has_value(), u"the program did not reach its ready state"_s);
+    const auto pid = pid_t(running.process.processId());
+    QThread::sleep(settleSeconds);
+    double cpu = 0;
+    for (const auto& [thread, rate] : threadRates(pid, seconds)) {
+        cpu += rate.cpuPercent;
+        g.set(name + u"-wakeups:"_s + thread, rate.wakeups);
     }
-    return rates;
+    g.set(name + u"-cpu"_s, cpu);
+    g.set(u"resident-mib"_s, statusField(pid, "VmRSS") / 1024);
+    g.set(u"threads"_s, statusField(pid, "Threads"));
 }
 
 } // namespace
 
-ProgramProcess::ProgramProcess(QString program, QString folder)
-    : program_(std::move(program))
-    , folder_(std::move(folder)) {}
-
-std::optional<double> ProgramProcess::startUpWithModuleMs(sim::LinePacing pacing) const {
-    QTemporaryDir ports;
-    sim::VirtualModule module(ports.filePath(QStringLiteral("ttyUSB0")));
-    module.setPacing(pacing);
-    if (!module.start())
-        return std::nullopt;
-    Running program(program_, {folder_, module.devicePath()});
-    const std::optional<qint64> ready = readyStampAt(module);
-    if (!ready)
-        return std::nullopt;
-    return double(*ready - program.spawnNs) / Ns_Per_Ms;
-}
-
-std::optional<double> ProgramProcess::startUpWithoutModuleMs(int silentPorts) const {
-    QTemporaryDir ports;
-    std::list<sim::VirtualModule> devices;
-    QStringList arguments = {folder_};
-    for (int n = 1; n <= silentPorts; ++n) {
-        sim::VirtualModule& device =
-            devices.emplace_back(ports.filePath(QStringLiteral("ttyUSB%1").arg(n)));
-        device.setSilent(true);
-        if (!device.start())
-            return std::nullopt;
-        arguments << device.devicePath();
+Group processFigures(const QString& program, const QString& folder, test::PulseServer* server,
+                     const Counts& counts) {
+    Group g{u"process"_s, u"process"_s, {}, u"figure"_s};
+    Samples s;
+    // With a module the time to its ready state (the limit when it never came), without one
+    // the time to the message.
+    const auto startUps = [&](const QString& key, const PortSetup& ports, bool busy) {
+        const int runs = counts[busy ? u"busy-startups"_s : u"startups"_s];
+        progress(u"start-ups: %1, %2 runs"_s.arg(key).arg(runs));
+        const BusyLoad load(busy);
+        double missed = 0, boxes = 0;
+        for (int i = 0; i < runs; ++i) {
+            const StartUp up = startUp(program, folder, ports);
+            missed += ports.module && !up.readyMs;
+            boxes += up.noControllerMs.has_value();
+            s[key].push_back((ports.module ? up.readyMs : up.noControllerMs).value_or(Limit_Ms));
+        }
+        if (ports.module) {
+            g.set(key + u"-missed"_s, missed);
+            g.set(key + u"-boxes"_s, boxes);
+        }
+    };
+    startUps(u"startup-module"_s, {}, false);
+    startUps(u"startup-paced"_s, {true, {true, 16}}, false);
+    startUps(u"startup-absent"_s, {false}, false);
+    startUps(u"startup-silent"_s, {false, {}, 0, 16}, false);
+    startUps(u"startup-slow"_s, {true, {}, 40}, false);
+    startUps(u"startup-busy"_s, {true, {true, 16}}, true);
+    g.add(s);
+    for (const bool withServer : {true, false}) {
+        const QString name = withServer ? u"idle-server"_s : u"idle-none"_s;
+        progress(u"%1 for %2 s"_s.arg(name).arg(counts[u"idle-seconds"_s]));
+        if (!withServer || (server && server->start()))
+            addIdleFigures(program, folder, counts[u"idle-seconds"_s], counts[u"settle-seconds"_s],
+                           g, name);
+        if (withServer && server)
+            server->stop();
     }
-    Running program(program_, arguments);
-    const std::optional<qint64> message = program.stampOf(QStringLiteral("message"));
-    if (!message)
-        return std::nullopt;
-    return double(*message - program.spawnNs) / Ns_Per_Ms;
-}
-
-std::optional<ProgramProcess::Idle> ProgramProcess::idleInReadyState(int seconds) const {
-    QTemporaryDir ports;
-    sim::VirtualModule module(ports.filePath(QStringLiteral("ttyUSB0")));
-    if (!module.start())
-        return std::nullopt;
-    Running program(program_, {folder_, module.devicePath()});
-    if (!readyStampAt(module))
-        return std::nullopt;
-    const qint64 pid = program.process.processId();
-    QThread::msleep(Settle_Ms);
-    const std::optional<double> before = cpuSeconds(pid);
-    const std::map<QString, qint64> switchesBefore = switchesByThread(pid);
-    const qint64 fromNs = monotonicNs();
-    QThread::sleep(seconds);
-    const std::optional<double> after = cpuSeconds(pid);
-    const std::map<QString, qint64> switchesAfter = switchesByThread(pid);
-    const double wall = double(monotonicNs() - fromNs) / 1e9;
-    if (!before || !after)
-        return std::nullopt;
-    Idle idle;
-    idle.seconds = wall;
-    idle.cpuPercent = 100.0 * (*after - *before) / wall;
-    idle.residentKb = statusField(pid, "VmRSS");
-    idle.peakResidentKb = statusField(pid, "VmHWM");
-    idle.threads = int(statusField(pid, "Threads"));
-    idle.wakeupsPerSecond = wakeupRates(switchesBefore, switchesAfter, wall);
-    return idle;
+    return g;
 }
 
 } // namespace korvane::bench
