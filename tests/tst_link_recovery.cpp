@@ -86,6 +86,7 @@ private slots:
     void externalHoldOutlivesAnUnplug();
     void gateUpOutlivesAnUnplug_data();
     void gateUpOutlivesAnUnplug();
+    void readyStateWrittenAsTheModuleReturnsStands();
     void recoveryDuringTheCadenceNeverResetsTheStart();
     void lampsShowOnlyWhatTheModuleWasSent();
     void moduleIsFoundWhereverItAppears_data();
@@ -251,6 +252,26 @@ void LinkRecoveryTest::gateUpOutlivesAnUnplug() {
 // Away at rest, a press raises nothing. Away and back again while the start is held on
 // screen: the hold stays, nothing but the set-up goes out, and the ready state comes at
 // its usual time after the last beep.
+// "Connected" holds from the engine's thread on, so the window may write (its ready state,
+// a step) before it reads what the module held on its return: the module holds that write.
+void LinkRecoveryTest::readyStateWrittenAsTheModuleReturnsStands() {
+    StartRig rig(Quick_Retries);
+    QVERIFY(rig.load());
+    quicken(rig.window());
+    raiseGate(rig);
+    QVERIFY(unplug(rig));
+    QVERIFY(rig.module().replug());
+    QDeadlineTimer deadline(3000);
+    while (!rig->MSComm1.connected() && !deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QVERIFY(rig->MSComm1.connected());
+    rig->Set_Ready_State(); // before the module's return is handled here
+    QVERIFY(waitForOutput(rig, QStringLiteral("A 00")));
+    runEventsFor(200);
+    QCOMPARE(state(rig), caption::Put_Up_Gate);
+    QVERIFY(!rig->Shape1[Gate_Lamp]->isLit());
+}
+
 void LinkRecoveryTest::recoveryDuringTheCadenceNeverResetsTheStart() {
     StartRig rig(Quick_Retries);
     QVERIFY(rig.load());

@@ -84,11 +84,12 @@ QString frmUSB_Main::noControllerMessage(const QStringList& denied) const {
 }
 
 // The module answers on its link, its ports set up: at start-up the load handler goes on
-// with it; later the start decides from what the module holds (port A, read back).
+// with it; later the start decides from what the module holds (port A, read back, with
+// whatever this thread wrote since the engine told of it).
 void frmUSB_Main::moduleReady(quint8 portA) {
     closeMessages(No_Controller_Key);
     if (!loading_)
-        startSequence.moduleBack(portA);
+        startSequence.moduleBack(MSComm1.portA().value_or(portA));
     showLinkState();
 }
 
