@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QString>
+#include <Qt>
 
 namespace korvane {
 
@@ -29,6 +30,11 @@ inline QFont designFont(const QString& family, qreal points, bool bold = false,
     font.setItalic(italic);
     return font;
 }
+
+// The frame of every fixed-size dialog: a title and a close box, nothing to resize.
+inline constexpr Qt::WindowFlags Fixed_Dialog_Flags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    Qt::WindowCloseButtonHint;
 
 // The default font of every window: Arial, 8.25 pt unless a size is given.
 inline QFont arial(qreal points = 8.25, bool bold = false, bool italic = false) {

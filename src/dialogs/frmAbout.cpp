@@ -49,8 +49,7 @@ QString versionText(int major, int minor, int revision) {
 }
 
 frmAbout::frmAbout(QString programFolder, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Fixed_Dialog_Flags)
     , programFolder_(std::move(programFolder)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("About Korvane"));

@@ -26,8 +26,7 @@ int lineItem(qint16 line) {
 
 MoreSettingsDialog::MoreSettingsDialog(QString settingsPath, config::OutputLines outputs,
                                        QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Fixed_Dialog_Flags)
     , settingsPath_(std::move(settingsPath))
     , outputs_(outputs) {
     setWindowTitle(Caption);

@@ -13,20 +13,28 @@ namespace {
 const QString Ok_Caption = QStringLiteral("OK");
 }
 
+QLineEdit* makePasswordBox(QWidget* parent, const QRect& place) {
+    auto* box = new QLineEdit(parent);
+    box->setGeometry(place);
+    box->setEchoMode(QLineEdit::Password);
+    // Every typed character shows as '*', whatever the style's own mask character is.
+    box->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    return box;
+}
+
 Password_Dialog::Password_Dialog(const QString& caption, passwords::Role role,
                                  QString passwordsPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Fixed_Dialog_Flags)
     , role_(role)
     , passwordsPath_(std::move(passwordsPath))
-    , Locked_Until_(0) {
+    , lockedUntil_(0) {
     setWindowTitle(caption);
     setFont(arial());
     Build_Controls();
     connect(cmdOK, &QPushButton::clicked, this, &Password_Dialog::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &Password_Dialog::cmdCancel_Click);
-    Lockout_Timer_.setInterval(200);
-    connect(&Lockout_Timer_, &QTimer::timeout, this, &Password_Dialog::lockoutTick);
+    lockoutTimer_.setInterval(200);
+    connect(&lockoutTimer_, &QTimer::timeout, this, &Password_Dialog::lockoutTick);
     Form_Load();
 }
 
@@ -34,11 +42,7 @@ void Password_Dialog::Build_Controls() {
     setFixedSize(250, 84);
     lblLabels = new QLabel(QStringLiteral("&Password:"), this);
     lblLabels->setGeometry(8, 16, 73, 17);
-    txtPassword = new QLineEdit(this);
-    txtPassword->setGeometry(86, 13, 155, 23);
-    txtPassword->setEchoMode(QLineEdit::Password);
-    // Every typed character shows as '*', whatever the style's own mask character is.
-    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    txtPassword = makePasswordBox(this, {86, 13, 155, 23});
     lblLabels->setBuddy(txtPassword);
     cmdOK = new QPushButton(Ok_Caption, this);
     cmdOK->setGeometry(33, 50, 76, 26);
@@ -56,30 +60,30 @@ void Password_Dialog::Form_Load() {
 }
 
 void Password_Dialog::cmdOK_Click() {
-    if (!Locked_Until_.hasExpired())
+    if (!lockedUntil_.hasExpired())
         return;
     const QString typed = txtPassword->text();
     const QString path = passwordsPath_;
     const passwords::Role role = role_;
-    const int number = Check_Number_ + 1;
+    const int number = checkNumber_ + 1;
     if (!check_.start([path, role, typed] { return passwords::checkPassword(path, role, typed); },
-                      [this, number](bool right) { Answer(number, right); }))
+                      [this, number](bool right) { answer(number, right); }))
         return;
-    Check_Number_ = number;
+    checkNumber_ = number;
     cmdOK->setEnabled(false);
 }
 
 // A wrong try counts even when its answer is dropped: cancelling is no way around the
 // lock-out.
-void Password_Dialog::Answer(int number, bool right) {
+void Password_Dialog::answer(int number, bool right) {
     if (right) {
-        Wrong_Tries_.noteRight();
-    } else if (const std::chrono::seconds wait = Wrong_Tries_.noteWrong(); wait.count() > 0) {
-        Locked_Until_.setRemainingTime(wait);
-        Lockout_Timer_.start();
+        wrongTries_.noteRight();
+    } else if (const std::chrono::seconds wait = wrongTries_.noteWrong(); wait.count() > 0) {
+        lockedUntil_.setRemainingTime(wait);
+        lockoutTimer_.start();
     }
     lockoutTick();
-    if (number <= Dropped_Checks_)
+    if (number <= droppedChecks_)
         return;
     if (right)
         rightPassword();
@@ -88,9 +92,9 @@ void Password_Dialog::Answer(int number, bool right) {
 }
 
 void Password_Dialog::lockoutTick() {
-    const qint64 left = Locked_Until_.remainingTime();
+    const qint64 left = lockedUntil_.remainingTime();
     if (left <= 0) {
-        Lockout_Timer_.stop();
+        lockoutTimer_.stop();
         cmdOK->setText(Ok_Caption);
         cmdOK->setEnabled(!checking());
         return;
@@ -109,7 +113,7 @@ void Password_Dialog::Wrong_Password() {
 }
 
 void Password_Dialog::Empty_And_Hide() {
-    Dropped_Checks_ = Check_Number_;
+    droppedChecks_ = checkNumber_;
     txtPassword->clear();
     hide();
 }

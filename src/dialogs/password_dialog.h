@@ -13,6 +13,9 @@ class QPushButton;
 
 namespace korvane {
 
+// A box for a password at `place`: what is typed shows as '*'.
+QLineEdit* makePasswordBox(QWidget* parent, const QRect& place);
+
 // The layout and the wrong-password reaction shared by the log-in and the exit dialog.
 // The dialog is created once and afterwards only hidden and shown again.
 //
@@ -52,7 +55,7 @@ protected:
 
 private:
     void Build_Controls();
-    void Answer(int number, bool right);
+    void answer(int number, bool right);
     // Message, then focus to the box with its whole text selected, so that the next
     // character typed replaces the wrong entry.
     void Wrong_Password();
@@ -61,11 +64,11 @@ private:
     passwords::Role role_;
     QString passwordsPath_;
     BackgroundJob check_;
-    int Check_Number_ = 0;    // the check whose answer is awaited
-    int Dropped_Checks_ = -1; // answers of checks up to this number are dropped
-    passwords::WrongTries Wrong_Tries_;
-    QDeadlineTimer Locked_Until_;
-    QTimer Lockout_Timer_; // counts the lock-out down on OK's caption
+    int checkNumber_ = 0;    // the check whose answer is awaited
+    int droppedChecks_ = -1; // answers of checks up to this number are dropped
+    passwords::WrongTries wrongTries_;
+    QDeadlineTimer lockedUntil_;
+    QTimer lockoutTimer_; // counts the lock-out down on OK's caption
 };
 
 } // namespace korvane

@@ -2,6 +2,7 @@
 
 #include "app/design_font.h"
 #include "app/message_box.h"
+#include "dialogs/password_dialog.h"
 
 #include <QDir>
 #include <QLabel>
@@ -15,20 +16,10 @@ namespace {
 
 const QString Caption = QStringLiteral("Passwords");
 
-QLineEdit* passwordBox(QWidget* parent, const QRect& place) {
-    auto* box = new QLineEdit(parent);
-    box->setGeometry(place);
-    box->setEchoMode(QLineEdit::Password);
-    // As in the log-in dialog: every typed character shows as '*'.
-    box->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    return box;
-}
-
 } // namespace
 
 PasswordsDialog::PasswordsDialog(QString passwordsPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Fixed_Dialog_Flags)
     , passwordsPath_(std::move(passwordsPath)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Caption);
@@ -47,12 +38,12 @@ void PasswordsDialog::buildControls() {
 
     newPasswordLabel = new QLabel(QStringLiteral("&New password:"), this);
     newPasswordLabel->setGeometry(12, 45, 96, 17);
-    newPassword = passwordBox(this, {112, 42, 176, 23});
+    newPassword = makePasswordBox(this, {112, 42, 176, 23});
     newPasswordLabel->setBuddy(newPassword);
 
     againLabel = new QLabel(QStringLiteral("&again:"), this);
     againLabel->setGeometry(12, 77, 96, 17);
-    again = passwordBox(this, {112, 74, 176, 23});
+    again = makePasswordBox(this, {112, 74, 176, 23});
     againLabel->setBuddy(again);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);

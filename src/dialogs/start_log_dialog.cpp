@@ -58,8 +58,7 @@ QString noteText(const startlog::RecentStarts& recent, const QString& fileName) 
 } // namespace
 
 StartLogDialog::StartLogDialog(QString logPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Fixed_Dialog_Flags)
     , logPath_(std::move(logPath)) {
     setWindowTitle(QStringLiteral("Start log"));
     setFont(arial());
